@@ -1,0 +1,35 @@
+// The classic report, byte for byte: banner, settings line, one line per kernel, the composite
+// score, the repetition counts and the checksum. Scripts parse it, so every space counts.
+#pragma once
+
+#include "driver/command_line.h"
+#include "driver/run.h"
+#include "kernels/calibration.h"
+
+#include <cstdio>
+#include <span>
+
+namespace kalvento {
+
+inline constexpr int BANNER_WIDTH = 66;
+inline constexpr char BENCHMARK_ADDRESS[] = "https://example.org/kalvento";
+inline constexpr char RESULTS_ADDRESS[] = "bench@example.org";
+
+struct measured_kernel {
+    kernel_id kernel;
+    kernel_result result;
+};
+
+void write_banner(std::FILE* out);
+void write_settings_line(std::FILE* out, const run_settings& settings);
+void write_kernel_line(std::FILE* out, kernel_id kernel, const problem_sizes& sizes,
+                       const kernel_result& result);
+
+// The summary over the measured kernels, in run order: their rates and checksums are each summed
+// left to right and divided by their number.
+void write_summary(std::FILE* out, std::span<const measured_kernel> measured);
+
+// Flushes the report so far; a report that cannot be written ends the run with a run_failure.
+void flush_report(std::FILE* out);
+
+} // namespace kalvento

@@ -1,0 +1,69 @@
+// The calibrated measurement shared by all kernels.
+//
+// A kernel's unit of work is repeated in timed attempts of 1, 2, 4, ... units until one attempt
+// takes at least the minimum processor time; the rate comes from that attempt alone. The data is
+// set up once and never restored, so each attempt continues from what the earlier ones left and
+// the checksums depend on the final repetition count.
+#pragma once
+
+#include "support/cpu_timer.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace kalvento {
+
+struct kernel_result {
+    double mflops = 0.0;   // rate of the successful attempt
+    double checksum = 0.0; // of the data as all attempts left it
+    std::int64_t reps = 0; // batch_size of the successful attempt, a power of two
+};
+
+// When the doubling ends. A timed plan ends at the first attempt of at least min_seconds; a
+// replay runs the attempts 1, 2, 4, ... up to a known repetition count whatever they take, which
+// recomputes the data a timed run left without caring about its clock.
+struct calibration {
+    double min_seconds = 2.0;
+    std::int64_t replay_reps = 0; // 0 for a timed plan; otherwise a power of two
+};
+
+inline calibration single_attempt()
+{
+    return calibration{0.0, 1};
+}
+
+struct final_attempt {
+    std::int64_t batch_size;
+    double seconds;
+};
+
+// The doubling loop. Count is the width of the kernel's batch_size; the doubling stops at the
+// largest power of two that Count holds, and that attempt is reported even if it was too short.
+template <class Count, class Attempt>
+final_attempt calibrate(const calibration& plan, cpu_timer& timer, Attempt&& run_batch)
+{
+    constexpr Count LARGEST_BATCH = Count(1) << (std::numeric_limits<Count>::digits - 1);
+    Count batch_size = 1;
+    for (;;) {
+        cpu_timer_start(timer);
+        run_batch(batch_size);
+        cpu_timer_stop(timer);
+        double seconds = cpu_timer_read(timer);
+        bool done =
+            plan.replay_reps > 0 ? batch_size >= plan.replay_reps : seconds >= plan.min_seconds;
+        if (done || batch_size == LARGEST_BATCH)
+            return {batch_size, cpu_timer_read(timer)};
+        batch_size *= 2;
+    }
+}
+
+// Millions of operations per second, the division first. An attempt that read no time at all
+// (only possible when the doubling hit its limit or no work was timed) reports 0.
+inline double rate_mflops(double operations, double seconds)
+{
+    if (!(seconds > 0.0))
+        return 0.0;
+    return (operations / seconds) * 1.0e-6;
+}
+
+} // namespace kalvento

@@ -1,0 +1,75 @@
+#include "support/cpu_timer.h"
+
+#include "support/failure.h"
+
+#include <ctime>
+#include <new>
+
+namespace kalvento {
+
+namespace {
+double (*clock_reader)() = nullptr;
+}
+
+void cpu_clock_override(double (*reader)()) noexcept
+{
+    clock_reader = reader;
+}
+
+double cpu_seconds()
+{
+    if (clock_reader)
+        return clock_reader();
+    std::clock_t now = std::clock();
+    if (now == static_cast<std::clock_t>(-1))
+        fail("the processor-time clock cannot be read");
+    return static_cast<double>(now) / CLOCKS_PER_SEC;
+}
+
+std::unique_ptr<cpu_timer> cpu_timer_create()
+{
+    return std::unique_ptr<cpu_timer>(new (std::nothrow) cpu_timer{0, 0.0, 0.0});
+}
+
+void cpu_timer_reset(cpu_timer& t)
+{
+    t = cpu_timer{0, 0.0, 0.0};
+}
+
+void cpu_timer_start(cpu_timer& t)
+{
+    if (t.active)
+        return;
+    t.active = 1;
+    t.total_seconds = 0.0;
+    t.last_seconds = cpu_seconds();
+}
+
+void cpu_timer_resume(cpu_timer& t)
+{
+    if (t.active)
+        return;
+    t.last_seconds = cpu_seconds();
+    t.active = 1;
+}
+
+void cpu_timer_stop(cpu_timer& t)
+{
+    if (!t.active)
+        return;
+    double now = cpu_seconds();
+    t.total_seconds = (now - t.last_seconds) + t.total_seconds;
+    t.active = 0;
+}
+
+double cpu_timer_read(cpu_timer& t)
+{
+    if (t.active) {
+        double now = cpu_seconds();
+        t.total_seconds = (now - t.last_seconds) + t.total_seconds;
+        t.last_seconds = now;
+    }
+    return t.total_seconds;
+}
+
+} // namespace kalvento

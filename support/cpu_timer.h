@@ -1,0 +1,36 @@
+// Processor-time stopwatch.
+//
+// Every kernel is timed in processor seconds of the process (the C library's clock), never in
+// wall-clock time, so that time spent in other processes on a shared machine is not charged to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace kalvento {
+
+struct cpu_timer {
+    std::int32_t active;  // 1 while timing
+    double last_seconds;  // clock at the last start, resume, or read while running
+    double total_seconds; // accumulated so far
+};
+
+// Processor time of the process in seconds. A clock that cannot be read ends the run with a
+// run_failure: a benchmark cannot measure anything without it.
+double cpu_seconds();
+
+// Test support: replaces the clock that cpu_seconds reads (null restores the C library's), so
+// that the stopwatch's arithmetic can be checked against known readings.
+void cpu_clock_override(double (*reader)()) noexcept;
+
+// Null when the record cannot be allocated. Reads no clock.
+std::unique_ptr<cpu_timer> cpu_timer_create();
+inline void cpu_timer_destroy(std::unique_ptr<cpu_timer>) {}
+
+void cpu_timer_reset(cpu_timer& t);
+void cpu_timer_start(cpu_timer& t);
+void cpu_timer_resume(cpu_timer& t);
+void cpu_timer_stop(cpu_timer& t);
+double cpu_timer_read(cpu_timer& t);
+
+} // namespace kalvento

@@ -1,0 +1,71 @@
+// Runs the built kalvento binary and captures what it writes.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kalvento::testing {
+
+struct program_output {
+    int status = -1; // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::string shell_quote(const std::string& word)
+{
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// `prefix` goes before the program in the shell command (for example a resource limit).
+inline program_output run_kalvento(const std::vector<std::string>& args,
+                                   const std::string& prefix = "")
+{
+    char dir[] = "/tmp/kalvento_run_XXXXXX";
+    program_output result;
+    if (!mkdtemp(dir))
+        return result;
+    std::string out_path = std::string(dir) + "/out", err_path = std::string(dir) + "/err";
+    std::string command = prefix;
+    command.append(" ").append(shell_quote(KALVENTO_BINARY));
+    for (const std::string& a : args)
+        command.append(" ").append(shell_quote(a));
+    command.append(" >").append(out_path).append(" 2>").append(err_path);
+    int raw = std::system(command.c_str());
+    if (raw != -1 && WIFEXITED(raw))
+        result.status = WEXITSTATUS(raw);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
+    rmdir(dir);
+    return result;
+}
+
+inline std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace kalvento::testing
