@@ -3,6 +3,7 @@
 #include "driver/command_line.h"
 #include "driver/report.h"
 #include "driver/run.h"
+#include "kernels/code_path.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char** argv)
         measured.reserve(RUN_ORDER.size());
         for (kernel_id kernel : RUN_ORDER) {
             kernel_result result =
-                measure_kernel(kernel, settings.sizes, *shared, plan, plain_kernels());
+                measure_kernel(kernel, settings.sizes, *shared, plan, selected_kernels());
             write_kernel_line(stdout, kernel, settings.sizes, result);
             flush_report(stdout);
             measured.push_back({kernel, result});

@@ -116,6 +116,12 @@ void fft_backward(std::int32_t n, double* data)
         data[i] *= f;
 }
 
+void fft_transform_pair(std::int32_t n, double* data)
+{
+    fft_forward(n, data);
+    fft_backward(n, data);
+}
+
 void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,
                const kernel_set& kernels, kernel_result& result)
 {
@@ -134,10 +140,8 @@ void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,
     bool has_work = points > 1;
     final_attempt last = calibrate<std::int64_t>(has_work ? plan : single_attempt(), *timer,
                                                  [&](std::int64_t batch_size) {
-                                                     for (std::int64_t r = 0; r < batch_size; ++r) {
-                                                         kernels.fft_forward(n, data.get());
-                                                         kernels.fft_backward(n, data.get());
-                                                     }
+                                                     for (std::int64_t r = 0; r < batch_size; ++r)
+                                                         kernels.fft_transform_pair(n, data.get());
                                                  });
     double ops = fft_flop_count(points);
     cpu_timer_destroy(std::move(timer));

@@ -34,6 +34,8 @@ void fft_core(std::int32_t n, double* data, std::int32_t direction);
 void fft_forward(std::int32_t n, double* data);
 // The inverse transform, scaled by 1 / (n / 2).
 void fft_backward(std::int32_t n, double* data);
+// The measurement's unit of work: fft_forward, then fft_backward.
+void fft_transform_pair(std::int32_t n, double* data);
 
 // The FFT measurement: draws 2N values, then times forward-inverse pairs on them.
 void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,

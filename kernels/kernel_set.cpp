@@ -10,8 +10,9 @@ namespace kalvento {
 
 const kernel_set& plain_kernels()
 {
-    static const kernel_set plain{"plain",        fft_forward,  fft_backward, sor_sweep,
-                                  monte_carlo_pi, csr_multiply, matrix_copy,  lu_decompose};
+    static const kernel_set plain{"plain",     fft_forward,    fft_backward, fft_transform_pair,
+                                  sor_sweep,   monte_carlo_pi, csr_multiply, matrix_copy,
+                                  lu_decompose};
     return plain;
 }
 

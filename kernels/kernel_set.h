@@ -15,6 +15,8 @@ struct kernel_set {
     const char* name;
     void (*fft_forward)(std::int32_t n, double* data);
     void (*fft_backward)(std::int32_t n, double* data);
+    // The FFT's unit of work: fft_forward, then fft_backward, on the same data.
+    void (*fft_transform_pair)(std::int32_t n, double* data);
     void (*sor_sweep)(std::int32_t m, std::int32_t n, double omega, row_matrix& g,
                       std::int32_t batch_size);
     double (*monte_carlo_pi)(std::int32_t samples);

@@ -1,0 +1,40 @@
+// Support for holding the fast kernels against the plain ones, bit for bit, on every code path
+// the CPU has.
+#pragma once
+
+#include "kernels/code_path.h"
+
+#include <bit>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <span>
+
+namespace kalvento::testing {
+
+// Calls check(kernels) with the fast set of every code path this CPU supports.
+template <class Check>
+void for_each_code_path(Check&& check)
+{
+    for (code_path path : supported_code_paths()) {
+        SCOPED_TRACE(code_path_name(path));
+        check(fast_kernels(path));
+    }
+}
+
+inline bool same_bits(double a, double b)
+{
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Index of the first element whose bits differ, or -1.
+inline std::int64_t first_difference(std::span<const double> a, std::span<const double> b)
+{
+    if (a.size() != b.size())
+        return 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!same_bits(a[i], b[i]))
+            return static_cast<std::int64_t>(i);
+    return -1;
+}
+
+} // namespace kalvento::testing
