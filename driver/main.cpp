@@ -20,6 +20,7 @@ int main(int argc, char** argv)
         if (!shared)
             fail("out of memory creating the random generator");
         run_settings settings = parse_command_line(argc, argv);
+        check_memory(settings.sizes, physical_memory_bytes());
 
         write_banner(stdout);
         write_settings_line(stdout, settings);

@@ -5,6 +5,10 @@
 #include "kernels/monte_carlo.h"
 #include "kernels/sor.h"
 #include "kernels/sparse.h"
+#include "support/failure.h"
+
+#include <algorithm>
+#include <unistd.h>
 
 namespace kalvento {
 
@@ -32,6 +36,73 @@ kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagge
         break;
     }
     return result;
+}
+
+std::uint64_t shared_draws(kernel_id kernel, const problem_sizes& sizes)
+{
+    std::uint64_t grid = static_cast<std::uint64_t>(sizes.grid_size);
+    std::uint64_t rows = static_cast<std::uint64_t>(sizes.sparse_rows);
+    std::uint64_t per_row = rows > 0 ? static_cast<std::uint64_t>(sizes.sparse_nonzeros) / rows : 0;
+    switch (kernel) {
+    case kernel_id::fft:
+        return 2 * static_cast<std::uint64_t>(sizes.fft_points);
+    case kernel_id::sor:
+    case kernel_id::lu:
+        return grid * grid;
+    case kernel_id::monte_carlo:
+        return 0;
+    case kernel_id::sparse:
+        return rows + per_row * rows;
+    }
+    return 0;
+}
+
+std::uint64_t kernel_bytes(kernel_id kernel, const problem_sizes& sizes)
+{
+    constexpr std::uint64_t D = sizeof(double);
+    constexpr std::uint64_t I = sizeof(std::int32_t);
+    std::uint64_t grid = static_cast<std::uint64_t>(sizes.grid_size);
+    std::uint64_t rows = static_cast<std::uint64_t>(sizes.sparse_rows);
+    switch (kernel) {
+    case kernel_id::fft:
+        return 2 * static_cast<std::uint64_t>(sizes.fft_points) * D;
+    case kernel_id::sor:
+        return grid * grid * D + grid * sizeof(double*);
+    case kernel_id::monte_carlo:
+        return 0;
+    case kernel_id::sparse:
+        return (shared_draws(kernel, sizes) + rows) * D +
+               (static_cast<std::uint64_t>(sizes.sparse_nonzeros) + rows + 1) * I;
+    case kernel_id::lu:
+        return 2 * (grid * grid * D + grid * sizeof(double*)) + grid * I;
+    }
+    return 0;
+}
+
+std::uint64_t run_peak_bytes(const problem_sizes& sizes)
+{
+    std::uint64_t peak = 0;
+    for (kernel_id kernel : RUN_ORDER)
+        peak = std::max(peak, kernel_bytes(kernel, sizes));
+    return peak;
+}
+
+std::uint64_t physical_memory_bytes()
+{
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0)
+        return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
+void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes)
+{
+    constexpr double MB = 1024.0 * 1024.0;
+    std::uint64_t needed = run_peak_bytes(sizes);
+    if (physical_bytes > 0 && needed > physical_bytes)
+        fail("these sizes need about %.0f MB of memory at once, more than this machine's %.0f MB",
+             needed / MB, physical_bytes / MB);
 }
 
 } // namespace kalvento

@@ -14,9 +14,11 @@
 namespace kalvento {
 
 struct kernel_result {
-    double mflops = 0.0;   // rate of the successful attempt
-    double checksum = 0.0; // of the data as all attempts left it
-    std::int64_t reps = 0; // batch_size of the successful attempt, a power of two
+    double mflops = 0.0;     // rate of the successful attempt
+    double checksum = 0.0;   // of the data as all attempts left it
+    std::int64_t reps = 0;   // batch_size of the successful attempt, a power of two
+    double seconds = 0.0;    // processor time of the successful attempt
+    double operations = 0.0; // operations credited to the successful attempt
 };
 
 // When the doubling ends. A timed plan ends at the first attempt of at least min_seconds; a

@@ -150,8 +150,9 @@ void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,
     for (std::int32_t i = 0; i < n; ++i)
         sum += data[i];
     result.checksum = sum / n;
-    result.mflops =
-        has_work ? rate_mflops(ops * static_cast<double>(last.batch_size), last.seconds) : 0.0;
+    result.operations = has_work ? ops * static_cast<double>(last.batch_size) : 0.0;
+    result.mflops = rate_mflops(result.operations, last.seconds);
+    result.seconds = last.seconds;
     result.reps = last.batch_size;
 }
 

@@ -101,8 +101,9 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
             sum += work[i][j];
     std::uint64_t cells = std::uint64_t{n} * n;
     result.checksum = has_work ? sum / static_cast<double>(cells) : 0.0;
-    result.mflops =
-        has_work ? rate_mflops(ops * static_cast<double>(last.batch_size), last.seconds) : 0.0;
+    result.operations = has_work ? ops * static_cast<double>(last.batch_size) : 0.0;
+    result.mflops = rate_mflops(result.operations, last.seconds);
+    result.seconds = last.seconds;
     matrix_free(n, n, work);
     matrix_free(n, n, source);
     result.reps = last.batch_size;

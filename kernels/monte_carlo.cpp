@@ -37,7 +37,9 @@ void bench_monte_carlo(const calibration& plan, const kernel_set& kernels, kerne
     final_attempt last = calibrate<std::int32_t>(
         plan, *timer, [&](std::int32_t batch_size) { sum += kernels.monte_carlo_pi(batch_size); });
     double ops = monte_carlo_flop_count(static_cast<std::int32_t>(last.batch_size));
+    result.operations = ops;
     result.mflops = rate_mflops(ops, last.seconds);
+    result.seconds = last.seconds;
     cpu_timer_destroy(std::move(timer));
     result.checksum = sum;
     result.reps = last.batch_size;

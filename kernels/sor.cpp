@@ -50,7 +50,9 @@ void bench_sor(std::int32_t n, lagged_rng& g, const calibration& plan, const ker
         for (std::int32_t j = 0; j < n; ++j)
             sum += grid[i][j];
     std::int64_t cells = std::int64_t{n} * n;
-    result.mflops = has_work ? rate_mflops(ops, last.seconds) : 0.0;
+    result.operations = has_work ? ops : 0.0;
+    result.mflops = rate_mflops(result.operations, last.seconds);
+    result.seconds = last.seconds;
     result.checksum = cells > 0 ? sum / static_cast<double>(cells) : 0.0;
     matrix_free(size, size, grid);
     result.reps = last.batch_size;

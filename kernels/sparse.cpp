@@ -77,7 +77,9 @@ void bench_sparse(std::uint32_t n, std::uint32_t nz, lagged_rng& g, const calibr
         });
     std::int32_t batch_size = static_cast<std::int32_t>(last.batch_size);
     double ops = csr_flop_count(rows, static_cast<std::int32_t>(nz), batch_size);
-    result.mflops = has_work ? rate_mflops(ops, last.seconds) : 0.0;
+    result.operations = has_work ? ops : 0.0;
+    result.mflops = rate_mflops(result.operations, last.seconds);
+    result.seconds = last.seconds;
 
     double sum = 0.0;
     for (std::int32_t r = 0; r < rows; ++r)
