@@ -1,0 +1,65 @@
+// libFuzzer target for the command line: whatever the arguments, parsing must not crash and must
+// yield sizes that the kernels accept and a minimum time that is positive and finite.
+//
+// Input bytes are split at NUL bytes into arguments. Build with
+//   CXX=clang++ cmake -S . -B build-fuzz -DKALVENTO_FUZZ=ON && cmake --build build-fuzz
+// and run build-fuzz/command_line_fuzz -max_total_time=600 corpus/
+
+#include "driver/command_line.h"
+#include "driver/run.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace kalvento;
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+bool power_of_two(std::int32_t n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::string> words{"kalvento"};
+    std::string word;
+    for (std::size_t i = 0; i < size && words.size() < 8; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<char>(data[i]);
+        }
+    }
+    words.push_back(word);
+    std::vector<const char*> argv;
+    for (const std::string& w : words)
+        argv.push_back(w.c_str());
+    argv.push_back(nullptr);
+
+    run_settings settings = read_command_line(static_cast<int>(words.size()), argv.data());
+    if (settings.help_requested)
+        return 0;
+    const problem_sizes& s = settings.sizes;
+    require(settings.min_seconds > 0.0 && std::isfinite(settings.min_seconds));
+    require(power_of_two(s.fft_points) && s.fft_points <= (1 << 29));
+    require(s.grid_size >= 0 && std::int64_t{s.grid_size} * s.grid_size < (std::int64_t{1} << 31));
+    require(s.sparse_rows >= 0 && s.sparse_nonzeros >= 0);
+    require(s.sparse_rows == 0 || s.sparse_nonzeros / s.sparse_rows <= s.sparse_rows);
+    require(!settings.megabytes ||
+            (*settings.megabytes >= 0 && *settings.megabytes <= MAX_MEGABYTES));
+    require(run_peak_bytes(s) <= (std::uint64_t{9} << 30));
+    return 0;
+}
