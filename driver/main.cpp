@@ -1,44 +1,96 @@
 // kalvento: how fast one core runs five double-precision kernels.
 
+#include "driver/check_report.h"
 #include "driver/command_line.h"
+#include "driver/options.h"
 #include "driver/report.h"
 #include "driver/run.h"
+#include "driver/session.h"
+#include "driver/system_info.h"
 #include "kernels/code_path.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
 
 #include <cstdio>
 #include <new>
+#include <string>
 #include <vector>
 
 using namespace kalvento;
 
+#ifdef KALVENTO_TEST_HOOKS
+// A test build measures deliberately wrong kernels, to show that --verify catches them.
+namespace kalvento {
+const kernel_set& test_measured_kernels();
+}
+#endif
+
+namespace {
+
+const kernel_set& measured_kernels()
+{
+#ifdef KALVENTO_TEST_HOOKS
+    return test_measured_kernels();
+#else
+    return selected_kernels();
+#endif
+}
+
+void write_version(std::FILE* out)
+{
+    system_info info = read_system_info();
+    std::fprintf(out, "kalvento %s\n", info.version.c_str());
+    std::fprintf(out, "compiler: %s\n", info.compiler.c_str());
+    std::fprintf(out, "build flags: %s\n", info.build_flags.c_str());
+    std::fprintf(out, "code path: %s (this CPU supports:", info.code_path.c_str());
+    for (code_path path : supported_code_paths())
+        std::fprintf(out, " %s", code_path_name(path));
+    std::fputs(")\n", out);
+}
+
+int run_program(int argc, char** argv)
+{
+    // The shared generator exists before the command line is examined.
+    std::unique_ptr<lagged_rng> shared = lagged_rng_create(MAIN_SEED);
+    if (!shared)
+        fail("out of memory creating the random generator");
+
+    options_reading reading = read_long_options(argc, argv);
+    if (!reading.error.empty()) {
+        std::fprintf(stderr, "kalvento: %s\n\n%s", reading.error.c_str(), EXTENDED_USAGE);
+        return 2;
+    }
+    const extended_options& options = reading.options;
+    if (options.show_help) {
+        std::fputs(EXTENDED_USAGE, stdout);
+        flush_report(stdout);
+        return 0;
+    }
+    if (options.show_version) {
+        write_version(stdout);
+        flush_report(stdout);
+        return 0;
+    }
+
+    if (options.check_report)
+        return check_report(*options.check_report, options.json, selected_kernels());
+
+    std::vector<const char*> classic{argv[0]};
+    classic.insert(classic.end(), argv + reading.classic_start, argv + argc);
+    run_settings settings = parse_command_line(static_cast<int>(classic.size()), classic.data());
+    check_memory(settings.sizes, physical_memory_bytes());
+    int status = run_session(settings, options, *shared,
+                             std::vector<std::string>(argv, argv + argc), measured_kernels());
+    lagged_rng_destroy(std::move(shared));
+    return status;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     try {
-        std::unique_ptr<lagged_rng> shared = lagged_rng_create(MAIN_SEED);
-        if (!shared)
-            fail("out of memory creating the random generator");
-        run_settings settings = parse_command_line(argc, argv);
-        check_memory(settings.sizes, physical_memory_bytes());
-
-        write_banner(stdout);
-        write_settings_line(stdout, settings);
-        flush_report(stdout);
-        calibration plan{settings.min_seconds, 0};
-        std::vector<measured_kernel> measured;
-        measured.reserve(RUN_ORDER.size());
-        for (kernel_id kernel : RUN_ORDER) {
-            kernel_result result =
-                measure_kernel(kernel, settings.sizes, *shared, plan, selected_kernels());
-            write_kernel_line(stdout, kernel, settings.sizes, result);
-            flush_report(stdout);
-            measured.push_back({kernel, result});
-        }
-        write_summary(stdout, measured);
-        flush_report(stdout);
-        lagged_rng_destroy(std::move(shared));
-        return 0;
+        return run_program(argc, argv);
     } catch (const run_failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "kalvento: %s\n", failure.what());

@@ -71,7 +71,7 @@ void write_kernel_line(std::FILE* out, kernel_id kernel, const problem_sizes& si
     }
 }
 
-void write_summary(std::FILE* out, std::span<const measured_kernel> measured)
+report_summary summarize(std::span<const measured_kernel> measured)
 {
     double rate_sum = 0.0;
     double checksum_sum = 0.0;
@@ -80,11 +80,16 @@ void write_summary(std::FILE* out, std::span<const measured_kernel> measured)
         checksum_sum += m.result.checksum;
     }
     double count = static_cast<double>(measured.size());
-    double composite = measured.empty() ? 0.0 : rate_sum / count;
-    double mean_checksum = measured.empty() ? 0.0 : checksum_sum / count;
+    if (measured.empty())
+        return {0.0, 0.0};
+    return {rate_sum / count, checksum_sum / count};
+}
 
+void write_summary(std::FILE* out, std::span<const measured_kernel> measured)
+{
+    report_summary summary = summarize(measured);
     std::fputs("\n************************************\n", out);
-    std::fprintf(out, "Composite Score:       %8.2f\n", composite);
+    std::fprintf(out, "Composite Score:       %8.2f\n", summary.composite);
     std::fputs("************************************\n\n", out);
     for (const measured_kernel& m : measured) {
         const char* label = "";
@@ -107,7 +112,17 @@ void write_summary(std::FILE* out, std::span<const measured_kernel> measured)
         }
         std::fprintf(out, "%s%" PRId64 "\n", label, m.result.reps);
     }
-    std::fprintf(out, "\nchecksum:              %20.16e\n", mean_checksum);
+    std::fprintf(out, "\nchecksum:              %20.16e\n", summary.mean_checksum);
+}
+
+void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
+                        double plain_checksum)
+{
+    if (same_bits(measured_checksum, plain_checksum))
+        std::fprintf(out, "%-15s verified\n", kernel_label(kernel));
+    else
+        std::fprintf(out, "%-15s DIFFERS: fast %.16e, plain %.16e\n", kernel_label(kernel),
+                     measured_checksum, plain_checksum);
 }
 
 void flush_report(std::FILE* out)

@@ -25,9 +25,18 @@ void write_settings_line(std::FILE* out, const run_settings& settings);
 void write_kernel_line(std::FILE* out, kernel_id kernel, const problem_sizes& sizes,
                        const kernel_result& result);
 
-// The summary over the measured kernels, in run order: their rates and checksums are each summed
-// left to right and divided by their number.
+struct report_summary {
+    double composite;     // the rates summed left to right, divided by their number
+    double mean_checksum; // the checksums likewise
+};
+report_summary summarize(std::span<const measured_kernel> measured);
+
+// The summary over the measured kernels, in run order.
 void write_summary(std::FILE* out, std::span<const measured_kernel> measured);
+
+// After a verified run: "verified", or both checksums when they differ.
+void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
+                        double plain_checksum);
 
 // Flushes the report so far; a report that cannot be written ends the run with a run_failure.
 void flush_report(std::FILE* out);

@@ -12,6 +12,18 @@
 
 namespace kalvento {
 
+const char* kernel_name(kernel_id kernel)
+{
+    static const char* const NAMES[] = {"fft", "sor", "montecarlo", "sparse", "lu"};
+    return NAMES[kernel_index(kernel)];
+}
+
+const char* kernel_label(kernel_id kernel)
+{
+    static const char* const LABELS[] = {"FFT", "SOR", "MonteCarlo", "Sparse matmult", "LU"};
+    return LABELS[kernel_index(kernel)];
+}
+
 kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagged_rng& shared,
                              const calibration& plan, const kernel_set& kernels)
 {
@@ -36,6 +48,39 @@ kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagge
         break;
     }
     return result;
+}
+
+void run_measurement(const problem_sizes& sizes, const run_plans& plans,
+                     const kernel_selection& selection, lagged_rng& shared,
+                     const kernel_set& kernels,
+                     const std::function<void(kernel_id, const kernel_result&)>& measured)
+{
+    for (kernel_id kernel : RUN_ORDER) {
+        std::size_t k = kernel_index(kernel);
+        if (selection[k]) {
+            measured(kernel, measure_kernel(kernel, sizes, shared, plans[k], kernels));
+        } else {
+            for (std::uint64_t draws = shared_draws(kernel, sizes); draws > 0; --draws)
+                lagged_rng_step(shared);
+        }
+    }
+}
+
+std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
+                                        const kernel_selection& selection, const kernel_reps& reps,
+                                        const kernel_set& kernels)
+{
+    run_plans plans;
+    for (std::size_t k = 0; k < plans.size(); ++k)
+        plans[k] = calibration{0.0, reps[k]};
+    lagged_rng shared;
+    lagged_rng_seed(shared, MAIN_SEED);
+    std::array<kernel_result, 5> results{};
+    run_measurement(sizes, plans, selection, shared, kernels,
+                    [&](kernel_id kernel, const kernel_result& result) {
+                        results[kernel_index(kernel)] = result;
+                    });
+    return results;
 }
 
 std::uint64_t shared_draws(kernel_id kernel, const problem_sizes& sizes)

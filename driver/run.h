@@ -7,6 +7,7 @@
 #include "support/lagged_rng.h"
 
 #include <array>
+#include <functional>
 
 namespace kalvento {
 
@@ -16,9 +17,50 @@ enum class kernel_id { fft, sor, monte_carlo, sparse, lu };
 inline constexpr std::array<kernel_id, 5> RUN_ORDER{
     kernel_id::fft, kernel_id::sor, kernel_id::monte_carlo, kernel_id::sparse, kernel_id::lu};
 
+// Kernels chosen to run, indexed like RUN_ORDER.
+using kernel_selection = std::array<bool, 5>;
+inline constexpr kernel_selection ALL_KERNELS{true, true, true, true, true};
+
+inline std::size_t kernel_index(kernel_id kernel)
+{
+    return static_cast<std::size_t>(kernel);
+}
+
+// The name of a kernel on the command line and in JSON ("fft", "sor", "montecarlo", "sparse",
+// "lu"), and its label in the report ("FFT", "SOR", "MonteCarlo", "Sparse matmult", "LU").
+const char* kernel_name(kernel_id kernel);
+const char* kernel_label(kernel_id kernel);
+
 // One kernel's measurement at the given sizes, drawing its data from the shared generator.
 kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagged_rng& shared,
                              const calibration& plan, const kernel_set& kernels);
+
+// Calibration plans, one per kernel in RUN_ORDER.
+using run_plans = std::array<calibration, 5>;
+inline run_plans timed_plans(double min_seconds)
+{
+    run_plans plans;
+    plans.fill(calibration{min_seconds, 0});
+    return plans;
+}
+
+// One whole measurement: the selected kernels in run order on the shared generator, with
+// measured(kernel, result) called as soon as each one ends. The values that a left-out kernel
+// would draw are stepped past, so every kernel gets exactly the data it gets in a full run.
+void run_measurement(const problem_sizes& sizes, const run_plans& plans,
+                     const kernel_selection& selection, lagged_rng& shared,
+                     const kernel_set& kernels,
+                     const std::function<void(kernel_id, const kernel_result&)>& measured);
+
+// Repetition counts, one per kernel in RUN_ORDER.
+using kernel_reps = std::array<std::int64_t, 5>;
+
+// What a run whose calibrations ended at `reps` left in each selected kernel's data: the attempts
+// 1, 2, 4, ... up to each count are replayed on a fresh shared generator, without regard to time.
+// Entries of kernels left out stay empty.
+std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
+                                        const kernel_selection& selection, const kernel_reps& reps,
+                                        const kernel_set& kernels);
 
 // How many values the kernel takes from the shared generator at these sizes.
 std::uint64_t shared_draws(kernel_id kernel, const problem_sizes& sizes);

@@ -7,6 +7,7 @@
 
 #include "support/row_matrix.h"
 
+#include <bit>
 #include <cstdint>
 
 namespace kalvento {
@@ -31,5 +32,11 @@ struct kernel_set {
 
 // The plain kernels.
 const kernel_set& plain_kernels();
+
+// Whether two results are the same to the last bit (NaNs by their payload, zeros by their sign).
+inline bool same_bits(double a, double b)
+{
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 } // namespace kalvento

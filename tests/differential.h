@@ -21,11 +21,6 @@ void for_each_code_path(Check&& check)
     }
 }
 
-inline bool same_bits(double a, double b)
-{
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
 // Index of the first element whose bits differ, or -1.
 inline std::int64_t first_difference(std::span<const double> a, std::span<const double> b)
 {

@@ -34,9 +34,10 @@ inline std::string shell_quote(const std::string& word)
     return quoted + "'";
 }
 
-// `prefix` goes before the program in the shell command (for example a resource limit).
-inline program_output run_kalvento(const std::vector<std::string>& args,
-                                   const std::string& prefix = "")
+// `prefix` goes before the program in the shell command (for example a resource limit), `input`
+// (when not empty) is a file to read standard input from.
+inline program_output run_binary(const std::string& binary, const std::vector<std::string>& args,
+                                 const std::string& prefix = "", const std::string& input = "")
 {
     char dir[] = "/tmp/kalvento_run_XXXXXX";
     program_output result;
@@ -44,10 +45,12 @@ inline program_output run_kalvento(const std::vector<std::string>& args,
         return result;
     std::string out_path = std::string(dir) + "/out", err_path = std::string(dir) + "/err";
     std::string command = prefix;
-    command.append(" ").append(shell_quote(KALVENTO_BINARY));
+    command.append(" ").append(shell_quote(binary));
     for (const std::string& a : args)
         command.append(" ").append(shell_quote(a));
     command.append(" >").append(out_path).append(" 2>").append(err_path);
+    if (!input.empty())
+        command.append(" <").append(shell_quote(input));
     int raw = std::system(command.c_str());
     if (raw != -1 && WIFEXITED(raw))
         result.status = WEXITSTATUS(raw);
@@ -57,6 +60,12 @@ inline program_output run_kalvento(const std::vector<std::string>& args,
     std::remove(err_path.c_str());
     rmdir(dir);
     return result;
+}
+
+inline program_output run_kalvento(const std::vector<std::string>& args,
+                                   const std::string& prefix = "")
+{
+    return run_binary(KALVENTO_BINARY, args, prefix);
 }
 
 inline std::vector<std::string> lines_of(const std::string& text)

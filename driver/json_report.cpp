@@ -1,0 +1,123 @@
+#include "driver/json_report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace kalvento {
+
+using json = nlohmann::ordered_json;
+
+std::string checksum_text(double checksum)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.16e", checksum);
+    return text;
+}
+
+namespace {
+
+json kernel_sizes(kernel_id kernel, const problem_sizes& sizes)
+{
+    switch (kernel) {
+    case kernel_id::fft:
+        return {{"points", sizes.fft_points}};
+    case kernel_id::sor:
+    case kernel_id::lu:
+        return {{"rows", sizes.grid_size}, {"columns", sizes.grid_size}};
+    case kernel_id::monte_carlo:
+        return json::object();
+    case kernel_id::sparse:
+        return {{"rows", sizes.sparse_rows}, {"nonzeros", sizes.sparse_nonzeros}};
+    }
+    return json::object();
+}
+
+json run_entry(const kernel_result& run)
+{
+    return {{"mflops", run.mflops},     {"reps", run.reps},
+            {"seconds", run.seconds},   {"operations", run.operations},
+            {"checksum", run.checksum}, {"checksum_text", checksum_text(run.checksum)}};
+}
+
+json context_of(const system_info& system, const std::string& timestamp,
+                const run_settings& settings, const extended_options& options,
+                const std::vector<std::string>& command_line)
+{
+    json kernels = json::array();
+    for (kernel_id kernel : RUN_ORDER)
+        if (options.kernels[kernel_index(kernel)])
+            kernels.push_back(kernel_name(kernel));
+    const problem_sizes& s = settings.sizes;
+    return {
+        {"program", "kalvento"},
+        {"version", system.version},
+        {"compiler", system.compiler},
+        {"build_flags", system.build_flags},
+        {"code_path", system.code_path},
+        {"cpu_model", system.cpu_model},
+        {"logical_cores", system.logical_cores},
+        {"cache_bytes",
+         {{"l1d", system.l1d_bytes}, {"l2", system.l2_bytes}, {"l3", system.l3_bytes}}},
+        {"clock_resolution_seconds", system.clock_step_seconds},
+        {"date", timestamp},
+        {"command_line", command_line},
+        {"sizes",
+         {{"fft_points", s.fft_points},
+          {"grid_size", s.grid_size},
+          {"sparse_rows", s.sparse_rows},
+          {"sparse_nonzeros", s.sparse_nonzeros}}},
+        {"min_seconds", settings.min_seconds},
+        {"megabytes", settings.megabytes ? json(*settings.megabytes) : json(nullptr)},
+        {"kernels", kernels},
+        {"repeat", options.repeat},
+    };
+}
+
+} // namespace
+
+void write_json_report(std::FILE* out, const system_info& system, const std::string& timestamp,
+                       const run_settings& settings, const extended_options& options,
+                       const std::vector<std::string>& command_line, const session_outcome& session)
+{
+    json document;
+    document["schema_version"] = JSON_SCHEMA_VERSION;
+    document["context"] = context_of(system, timestamp, settings, options, command_line);
+    json kernels = json::array();
+    bool all_verified = true;
+    for (const kernel_outcome& outcome : session.kernels) {
+        const kernel_result& first = outcome.runs.front();
+        json entry = {{"name", kernel_name(outcome.kernel)},
+                      {"label", kernel_label(outcome.kernel)},
+                      {"sizes", kernel_sizes(outcome.kernel, settings.sizes)}};
+        entry.update(run_entry(first));
+        entry["mflops"] = outcome.median_mflops; // the first run's own rate is in "runs"
+        if (options.repeat > 1) {
+            json runs = json::array();
+            for (const kernel_result& run : outcome.runs)
+                runs.push_back(run_entry(run));
+            entry["runs"] = runs;
+            entry["median_mflops"] = outcome.median_mflops;
+            entry["min_mflops"] = outcome.min_mflops;
+            entry["max_mflops"] = outcome.max_mflops;
+        }
+        if (outcome.plain_checksum) {
+            bool verified = same_bits(first.checksum, *outcome.plain_checksum);
+            all_verified = all_verified && verified;
+            entry["verification"] = {
+                {"verified", verified},
+                {"plain_checksum", *outcome.plain_checksum},
+                {"plain_checksum_text", checksum_text(*outcome.plain_checksum)}};
+        }
+        kernels.push_back(entry);
+    }
+    document["kernels"] = kernels;
+    document["composite_score"] = session.composite;
+    document["mean_checksum"] = session.mean_checksum;
+    document["mean_checksum_text"] = checksum_text(session.mean_checksum);
+    if (options.verify)
+        document["verified"] = all_verified;
+    std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
+    std::fputs(text.c_str(), out);
+    std::fputc('\n', out);
+}
+
+} // namespace kalvento

@@ -1,0 +1,122 @@
+#include "driver/session.h"
+
+#include "driver/json_report.h"
+#include "driver/report.h"
+#include "driver/system_info.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kalvento {
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    std::size_t middle = values.size() / 2;
+    if (values.size() % 2 == 1)
+        return values[middle];
+    return (values[middle - 1] + values[middle]) / 2.0;
+}
+
+namespace {
+
+void summarize_rates(kernel_outcome& outcome)
+{
+    std::vector<double> rates;
+    for (const kernel_result& run : outcome.runs)
+        rates.push_back(run.mflops);
+    outcome.median_mflops = median(rates);
+    outcome.min_mflops = *std::min_element(rates.begin(), rates.end());
+    outcome.max_mflops = *std::max_element(rates.begin(), rates.end());
+}
+
+// The classic report's view of an outcome: the first run, with the median rate.
+measured_kernel as_reported(const kernel_outcome& outcome)
+{
+    measured_kernel shown{outcome.kernel, outcome.runs.front()};
+    shown.result.mflops = outcome.median_mflops;
+    return shown;
+}
+
+} // namespace
+
+int run_session(const run_settings& settings, const extended_options& options, lagged_rng& shared,
+                const std::vector<std::string>& command_line, const kernel_set& measured_kernels)
+{
+    bool classic = !options.json;
+    if (classic) {
+        write_banner(stdout);
+        write_settings_line(stdout, settings);
+        flush_report(stdout);
+    }
+
+    session_outcome session;
+    for (kernel_id kernel : RUN_ORDER)
+        if (options.kernels[kernel_index(kernel)])
+            session.kernels.push_back(kernel_outcome{kernel, {}, 0.0, 0.0, 0.0, std::nullopt});
+    auto outcome_of = [&](kernel_id kernel) -> kernel_outcome& {
+        return *std::find_if(session.kernels.begin(), session.kernels.end(),
+                             [&](const kernel_outcome& o) { return o.kernel == kernel; });
+    };
+
+    run_plans plans = timed_plans(settings.min_seconds);
+    for (int run = 0; run < options.repeat; ++run) {
+        // Every whole measurement starts from the same stream.
+        lagged_rng fresh;
+        lagged_rng_seed(fresh, MAIN_SEED);
+        bool last_run = run + 1 == options.repeat;
+        run_measurement(settings.sizes, plans, options.kernels, run == 0 ? shared : fresh,
+                        measured_kernels, [&](kernel_id kernel, const kernel_result& result) {
+                            kernel_outcome& outcome = outcome_of(kernel);
+                            outcome.runs.push_back(result);
+                            if (!last_run)
+                                return;
+                            summarize_rates(outcome);
+                            if (classic) {
+                                write_kernel_line(stdout, kernel, settings.sizes,
+                                                  as_reported(outcome).result);
+                                flush_report(stdout);
+                            }
+                        });
+    }
+
+    std::vector<measured_kernel> reported;
+    for (const kernel_outcome& outcome : session.kernels)
+        reported.push_back(as_reported(outcome));
+    report_summary summary = summarize(reported);
+    session.composite = summary.composite;
+    session.mean_checksum = summary.mean_checksum;
+    if (classic) {
+        write_summary(stdout, reported);
+        flush_report(stdout);
+    }
+
+    bool all_verified = true;
+    if (options.verify) {
+        kernel_reps reps{};
+        for (const kernel_outcome& outcome : session.kernels)
+            reps[kernel_index(outcome.kernel)] = outcome.runs.front().reps;
+        std::array<kernel_result, 5> plain =
+            replay_run(settings.sizes, options.kernels, reps, plain_kernels());
+        if (classic)
+            std::fputs("\n", stdout);
+        for (kernel_outcome& outcome : session.kernels) {
+            double plain_checksum = plain[kernel_index(outcome.kernel)].checksum;
+            outcome.plain_checksum = plain_checksum;
+            all_verified = all_verified && same_bits(outcome.runs.front().checksum, plain_checksum);
+            if (classic)
+                write_verification(stdout, outcome.kernel, outcome.runs.front().checksum,
+                                   plain_checksum);
+        }
+    }
+
+    if (options.json)
+        write_json_report(stdout, read_system_info(), utc_timestamp(), settings, options,
+                          command_line, session);
+    flush_report(stdout);
+    return all_verified ? 0 : 3;
+}
+
+} // namespace kalvento
