@@ -1,11 +1,13 @@
-// libFuzzer target for the command line: whatever the arguments, parsing must not crash and must
-// yield sizes that the kernels accept and a minimum time that is positive and finite.
+// libFuzzer target for the command line: whatever the arguments, parsing the long options and the
+// classic arguments must not crash and must yield sizes that the kernels accept, a minimum time
+// that is positive and finite, and long options within their ranges.
 //
 // Input bytes are split at NUL bytes into arguments. Build with
 //   CXX=clang++ cmake -S . -B build-fuzz -DKALVENTO_FUZZ=ON && cmake --build build-fuzz
 // and run build-fuzz/command_line_fuzz -max_total_time=600 corpus/
 
 #include "driver/command_line.h"
+#include "driver/options.h"
 #include "driver/run.h"
 
 #include <cmath>
@@ -49,7 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         argv.push_back(w.c_str());
     argv.push_back(nullptr);
 
-    run_settings settings = read_command_line(static_cast<int>(words.size()), argv.data());
+    // Long options first, then the classic arguments that follow them.
+    int argc = static_cast<int>(words.size());
+    options_reading reading = read_long_options(argc, argv.data());
+    if (!reading.error.empty())
+        return 0;
+    const extended_options& options = reading.options;
+    require(reading.classic_start >= 1 && reading.classic_start <= argc);
+    require(options.repeat >= 1 && options.repeat <= MAX_REPEAT);
+    require(options.kernels != kernel_selection{});
+    std::vector<const char*> classic{argv[0]};
+    classic.insert(classic.end(), argv.begin() + reading.classic_start, argv.begin() + argc);
+    run_settings settings = read_command_line(static_cast<int>(classic.size()), classic.data());
     if (settings.help_requested)
         return 0;
     const problem_sizes& s = settings.sizes;
