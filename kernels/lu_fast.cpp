@@ -32,30 +32,31 @@ namespace {
 constexpr int W = 8;
 using vec = __m512d;
 using lanes = __mmask8;
+using extent = __mmask8;
 
 inline lanes lanes_from(int first)
 {
     return first <= 0 ? lanes(0xff) : first >= W ? lanes(0) : lanes(0xff << first);
 }
-inline lanes first_lanes(int count)
+inline extent first_lanes(int count)
 {
-    return lanes((1u << count) - 1);
+    return extent((1u << count) - 1);
 }
 inline vec load(const double* p)
 {
     return _mm512_loadu_pd(p);
 }
-inline vec load_first(const double* p, int count)
+inline vec load_first(const double* p, extent e)
 {
-    return _mm512_maskz_loadu_pd(first_lanes(count), p);
+    return _mm512_maskz_loadu_pd(e, p);
 }
 inline void store(double* p, vec v)
 {
     _mm512_storeu_pd(p, v);
 }
-inline void store_first(double* p, vec v, int count)
+inline void store_first(double* p, vec v, extent e)
 {
-    _mm512_mask_storeu_pd(p, first_lanes(count), v);
+    _mm512_mask_storeu_pd(p, e, v);
 }
 inline vec broadcast(double x)
 {
@@ -79,12 +80,13 @@ inline vec select(lanes s, vec if_set, vec otherwise)
 constexpr int W = 4;
 using vec = __m256d;
 using lanes = __m256i;
+using extent = __m256i;
 
 inline lanes lanes_from(int first)
 {
     return _mm256_cmpgt_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(first - 1));
 }
-inline lanes first_lanes(int count)
+inline extent first_lanes(int count)
 {
     return _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3));
 }
@@ -92,17 +94,17 @@ inline vec load(const double* p)
 {
     return _mm256_loadu_pd(p);
 }
-inline vec load_first(const double* p, int count)
+inline vec load_first(const double* p, extent e)
 {
-    return _mm256_maskload_pd(p, first_lanes(count));
+    return _mm256_maskload_pd(p, e);
 }
 inline void store(double* p, vec v)
 {
     _mm256_storeu_pd(p, v);
 }
-inline void store_first(double* p, vec v, int count)
+inline void store_first(double* p, vec v, extent e)
 {
-    _mm256_maskstore_pd(p, first_lanes(count), v);
+    _mm256_maskstore_pd(p, e, v);
 }
 inline vec broadcast(double x)
 {
@@ -126,10 +128,15 @@ inline vec select(lanes s, vec if_set, vec otherwise)
 constexpr int W = 2;
 using vec = __m128d;
 using lanes = __m128d;
+using extent = int; // the count of lanes
 
 inline lanes lanes_from(int first)
 {
     return _mm_castsi128_pd(_mm_set_epi64x(first <= 1 ? -1 : 0, first <= 0 ? -1 : 0));
+}
+inline extent first_lanes(int count)
+{
+    return count;
 }
 inline vec load(const double* p)
 {
@@ -172,16 +179,21 @@ inline vec select(lanes s, vec if_set, vec otherwise)
 constexpr int W = 1;
 using vec = double;
 using lanes = bool;
+using extent = int;
 
 inline lanes lanes_from(int first)
 {
     return first <= 0;
 }
+inline extent first_lanes(int count)
+{
+    return count;
+}
 inline vec load(const double* p)
 {
     return *p;
 }
-inline vec load_first(const double* p, int)
+inline vec load_first(const double* p, extent)
 {
     return *p;
 }
@@ -189,7 +201,7 @@ inline void store(double* p, vec v)
 {
     *p = v;
 }
-inline void store_first(double* p, vec v, int)
+inline void store_first(double* p, vec v, extent)
 {
     *p = v;
 }
@@ -250,26 +262,29 @@ void update_tile(double* const* target, double* const* pivot_rows, std::int32_t 
     double* row[R];
     for (int r = 0; r < R; ++r)
         row[r] = target[r];
+    extent last = first_lanes(tail);
     vec acc[R][C];
     for (int r = 0; r < R; ++r)
         for (int c = 0; c < C; ++c)
-            acc[r][c] = PARTIAL && c == C - 1 ? load_first(row[r] + col + c * W, tail)
+            acc[r][c] = PARTIAL && c == C - 1 ? load_first(row[r] + col + c * W, last)
                                               : load(row[r] + col + c * W);
-    for (std::int32_t k = 0; k < depth; ++k) {
+    // Every caller has at least one step.
+    std::int32_t k = 0;
+    do {
         const double* pivot = pivot_rows[k] + col;
         vec u[C];
         for (int c = 0; c < C; ++c)
-            u[c] = PARTIAL && c == C - 1 ? load_first(pivot + c * W, tail) : load(pivot + c * W);
+            u[c] = PARTIAL && c == C - 1 ? load_first(pivot + c * W, last) : load(pivot + c * W);
         for (int r = 0; r < R; ++r) {
             vec multiplier = broadcast(row[r][k0 + k]);
             for (int c = 0; c < C; ++c)
                 acc[r][c] = sub(acc[r][c], mul(u[c], multiplier));
         }
-    }
+    } while (++k < depth);
     for (int r = 0; r < R; ++r)
         for (int c = 0; c < C; ++c) {
             if (PARTIAL && c == C - 1)
-                store_first(row[r] + col + c * W, acc[r][c], tail);
+                store_first(row[r] + col + c * W, acc[r][c], last);
             else
                 store(row[r] + col + c * W, acc[r][c]);
         }
@@ -312,8 +327,15 @@ void apply_steps(const lu_state& s, std::int32_t k0, std::int32_t k1, std::int32
         return;
     for (std::int32_t col = c_begin; col < c_end; col += COLUMN_BLOCK) {
         std::int32_t width = std::min(COLUMN_BLOCK, c_end - col);
-        for (std::int32_t k = k0 + 1; k < k1; ++k)
-            update_rows(s, s.a + k, 1, k0, k - k0, col, width);
+        // The block's own rows of U, a tile of rows at a time: the steps above the tile
+        // together, then the tile's own steps row by row.
+        for (std::int32_t g = k0; g < k1; g += TILE_ROWS) {
+            int rows = static_cast<int>(std::min<std::int32_t>(TILE_ROWS, k1 - g));
+            if (g > k0)
+                update_rows(s, s.a + g, rows, k0, g - k0, col, width);
+            for (std::int32_t k = g + 1; k < g + rows; ++k)
+                update_rows(s, s.a + k, 1, g, k - g, col, width);
+        }
         for (std::int32_t i = k1; i < s.m; i += TILE_ROWS)
             update_rows(s, s.a + i, static_cast<int>(std::min<std::int32_t>(TILE_ROWS, s.m - i)),
                         k0, k1 - k0, col, width);
@@ -336,6 +358,67 @@ std::int32_t search_pivot(const lu_state& s, std::int32_t j)
     return p;
 }
 
+// One step of a panel: its pivot row's vectors, from the one that holds column j, and what each
+// row's pass changes: lanes before j keep their values, lane j takes the multiplier and later lanes
+// the update.
+struct panel_step {
+    std::int32_t c; // the panel's first column
+    std::int32_t j; // the step
+    double r;       // the reciprocal of the pivot
+    int first_vector;
+    int vectors;
+    vec u[PANEL_VECTORS];
+    lanes from_j[PANEL_VECTORS];
+    lanes after_j[PANEL_VECTORS];
+    extent part[PANEL_VECTORS];
+};
+
+// Scales column j of the row and updates its later panel columns; returns the multiplier.
+inline double step_row(const panel_step& st, double* row)
+{
+    // Everything is read before the row is written: one store per vector.
+    vec old[PANEL_VECTORS] = {};
+    for (int v = 0; v < PANEL_VECTORS; ++v)
+        if (PANEL_VECTORS == 1 || (v >= st.first_vector && v < st.vectors))
+            old[v] = load_first(row + st.c + v * W, st.part[v]);
+    double multiplier = row[st.j] * st.r;
+    vec m = broadcast(multiplier);
+    for (int v = 0; v < PANEL_VECTORS; ++v)
+        if (PANEL_VECTORS == 1 || (v >= st.first_vector && v < st.vectors)) {
+            vec updated = select(st.after_j[v], sub(old[v], mul(st.u[v], m)), m);
+            store_first(row + st.c + v * W, select(st.from_j[v], updated, old[v]), st.part[v]);
+        }
+    return multiplier;
+}
+
+// The step's pass over rows j + 1 .. m - 1. With SEARCH (column j + 1 is in the panel) it also
+// returns the next step's pivot, from the updated values of that column; the candidates are
+// computed again beside the vector lanes, with the same rounding, so that the search does not
+// wait for the rows' stores.
+template <bool SEARCH>
+std::int32_t step_rows(const panel_step& st, double** a, std::int32_t m)
+{
+    std::int32_t next = st.j + 1;
+    if (next >= m)
+        return next;
+    double pivot_next = SEARCH ? a[st.j][next] : 0.0;
+    auto pass = [&](double* row) {
+        double old_next = SEARCH ? row[next] : 0.0;
+        double multiplier = step_row(st, row);
+        return std::fabs(old_next - pivot_next * multiplier);
+    };
+    std::int32_t p = next;
+    double t = pass(a[next]);
+    for (std::int32_t i = next + 1; i < m; ++i) {
+        double candidate = pass(a[i]);
+        if (SEARCH && candidate > t) {
+            p = i;
+            t = candidate;
+        }
+    }
+    return p;
+}
+
 // Factors columns [c, c + width) (width at most PANEL), which have had every step before c,
 // without touching any other column. Each step scales its column and updates the rest of the
 // panel in one pass over the rows, which also finds the next step's pivot. Returns the step that
@@ -351,45 +434,20 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
             return j;
         if (p != j)
             std::swap(a[j], a[p]);
-        double r = 1.0 / a[j][j];
-        std::int32_t next = j + 1;
-        // The panel's vectors that hold columns after j, and which lanes of them change.
-        int first_vector = static_cast<int>((next - c) / W);
-        int vectors = static_cast<int>((end - c + W - 1) / W);
-        vec u[PANEL_VECTORS] = {};
-        lanes changed[PANEL_VECTORS] = {};
-        int count[PANEL_VECTORS] = {};
-        for (int v = first_vector; v < vectors; ++v) {
+        panel_step st{};
+        st.c = c;
+        st.j = j;
+        st.r = 1.0 / a[j][j];
+        st.first_vector = static_cast<int>((j - c) / W);
+        st.vectors = static_cast<int>((end - c + W - 1) / W);
+        for (int v = st.first_vector; v < st.vectors; ++v) {
             std::int32_t start = c + v * W;
-            count[v] = static_cast<int>(std::min<std::int32_t>(W, end - start));
-            u[v] = load_first(a[j] + start, count[v]);
-            changed[v] = lanes_from(static_cast<int>(next - start));
+            st.part[v] = first_lanes(static_cast<int>(std::min<std::int32_t>(W, end - start)));
+            st.u[v] = load_first(a[j] + start, st.part[v]);
+            st.from_j[v] = lanes_from(static_cast<int>(j - start));
+            st.after_j[v] = lanes_from(static_cast<int>(j + 1 - start));
         }
-        bool search = next < end;
-        double pivot_next = search ? a[j][next] : 0.0;
-        double t = 0.0;
-        p = next;
-        for (std::int32_t i = next; i < s.m; ++i) {
-            double* row = a[i];
-            double multiplier = row[j] * r;
-            row[j] = multiplier;
-            vec m = broadcast(multiplier);
-            if (search) {
-                // The same rounding as the vector lane, for the search of the next step.
-                double candidate = std::fabs(row[next] - pivot_next * multiplier);
-                if (i == next)
-                    t = candidate;
-                else if (candidate > t) {
-                    p = i;
-                    t = candidate;
-                }
-            }
-            for (int v = first_vector; v < vectors; ++v) {
-                double* at = row + c + v * W;
-                vec old = load_first(at, count[v]);
-                store_first(at, select(changed[v], sub(old, mul(u[v], m)), old), count[v]);
-            }
-        }
+        p = j + 1 < end ? step_rows<true>(st, a, s.m) : step_rows<false>(st, a, s.m);
     }
     return -1;
 }
