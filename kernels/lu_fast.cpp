@@ -236,7 +236,7 @@ constexpr std::int32_t COLUMN_BLOCK = 256;
 
 // Register tile of the updates: rows and vectors of accumulators.
 #if defined(__AVX512F__)
-constexpr int TILE_ROWS = 4;
+constexpr int TILE_ROWS = 6;
 constexpr int TILE_VECTORS = 3;
 #elif defined(__AVX2__) || defined(__SSE2__)
 constexpr int TILE_ROWS = 4;
@@ -373,6 +373,26 @@ struct panel_step {
     extent part[PANEL_VECTORS];
 };
 
+panel_step step_at(double* const* a, std::int32_t c, std::int32_t end, std::int32_t j)
+{
+    panel_step st;
+    st.c = c;
+    st.j = j;
+    st.r = 1.0 / a[j][j];
+    st.first_vector = static_cast<int>((j - c) / W);
+    st.vectors = static_cast<int>((end - c + W - 1) / W);
+    for (int v = 0; v < PANEL_VECTORS; ++v) {
+        std::int32_t start = c + v * W;
+        bool used = v >= st.first_vector && v < st.vectors;
+        st.part[v] =
+            first_lanes(used ? static_cast<int>(std::min<std::int32_t>(W, end - start)) : 0);
+        st.u[v] = used ? load_first(a[j] + start, st.part[v]) : broadcast(0.0);
+        st.from_j[v] = lanes_from(static_cast<int>(j - start));
+        st.after_j[v] = lanes_from(static_cast<int>(j + 1 - start));
+    }
+    return st;
+}
+
 // Scales column j of the row and updates its later panel columns; returns the multiplier.
 inline double step_row(const panel_step& st, double* row)
 {
@@ -396,7 +416,7 @@ inline double step_row(const panel_step& st, double* row)
 // computed again beside the vector lanes, with the same rounding, so that the search does not
 // wait for the rows' stores.
 template <bool SEARCH>
-std::int32_t step_rows(const panel_step& st, double** a, std::int32_t m)
+std::int32_t step_rows(const panel_step st, double** a, std::int32_t m)
 {
     std::int32_t next = st.j + 1;
     if (next >= m)
@@ -434,19 +454,7 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
             return j;
         if (p != j)
             std::swap(a[j], a[p]);
-        panel_step st{};
-        st.c = c;
-        st.j = j;
-        st.r = 1.0 / a[j][j];
-        st.first_vector = static_cast<int>((j - c) / W);
-        st.vectors = static_cast<int>((end - c + W - 1) / W);
-        for (int v = st.first_vector; v < st.vectors; ++v) {
-            std::int32_t start = c + v * W;
-            st.part[v] = first_lanes(static_cast<int>(std::min<std::int32_t>(W, end - start)));
-            st.u[v] = load_first(a[j] + start, st.part[v]);
-            st.from_j[v] = lanes_from(static_cast<int>(j - start));
-            st.after_j[v] = lanes_from(static_cast<int>(j + 1 - start));
-        }
+        panel_step st = step_at(a, c, end, j);
         p = j + 1 < end ? step_rows<true>(st, a, s.m) : step_rows<false>(st, a, s.m);
     }
     return -1;
