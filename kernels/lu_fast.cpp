@@ -10,11 +10,14 @@
 // columns with it.
 
 #include "kernels/fast_kernels.h"
+#include "kernels/lu.h"
+#include "support/memory.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -34,10 +37,6 @@ using vec = __m512d;
 using lanes = __mmask8;
 using extent = __mmask8;
 
-inline lanes lanes_from(int first)
-{
-    return first <= 0 ? lanes(0xff) : first >= W ? lanes(0) : lanes(0xff << first);
-}
 inline extent first_lanes(int count)
 {
     return extent((1u << count) - 1);
@@ -70,22 +69,57 @@ inline vec sub(vec a, vec b)
 {
     return _mm512_sub_pd(a, b);
 }
+inline vec add(vec a, vec b)
+{
+    return _mm512_add_pd(a, b);
+}
 inline vec select(lanes s, vec if_set, vec otherwise)
 {
     return _mm512_mask_blend_pd(s, otherwise, if_set);
+}
+inline lanes greater_than(vec a, vec b)
+{
+    return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ);
+}
+inline vec magnitude_of(vec a)
+{
+    return _mm512_abs_pd(a);
+}
+inline vec lane_numbers()
+{
+    return _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7);
+}
+// v[i][l] becomes v[l][i].
+inline void transpose(vec (&v)[W])
+{
+    vec t[W], q[W];
+    for (int i = 0; i < W; i += 2) {
+        t[i] = _mm512_maskz_unpacklo_pd(0xff, v[i], v[i + 1]);
+        t[i + 1] = _mm512_maskz_unpackhi_pd(0xff, v[i], v[i + 1]);
+    }
+    const __m512i even_pairs = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
+    const __m512i odd_pairs = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
+    for (int h = 0; h < W; h += 4) {
+        q[h] = _mm512_permutex2var_pd(t[h], even_pairs, t[h + 2]);
+        q[h + 1] = _mm512_permutex2var_pd(t[h + 1], even_pairs, t[h + 3]);
+        q[h + 2] = _mm512_permutex2var_pd(t[h], odd_pairs, t[h + 2]);
+        q[h + 3] = _mm512_permutex2var_pd(t[h + 1], odd_pairs, t[h + 3]);
+    }
+    const __m512i low_halves = _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11);
+    const __m512i high_halves = _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15);
+    for (int l = 0; l < 4; ++l) {
+        v[l] = _mm512_permutex2var_pd(q[l], low_halves, q[l + 4]);
+        v[l + 4] = _mm512_permutex2var_pd(q[l], high_halves, q[l + 4]);
+    }
 }
 
 #elif defined(__AVX2__)
 
 constexpr int W = 4;
 using vec = __m256d;
-using lanes = __m256i;
+using lanes = __m256d;
 using extent = __m256i;
 
-inline lanes lanes_from(int first)
-{
-    return _mm256_cmpgt_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(first - 1));
-}
 inline extent first_lanes(int count)
 {
     return _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3));
@@ -118,9 +152,35 @@ inline vec sub(vec a, vec b)
 {
     return _mm256_sub_pd(a, b);
 }
+inline vec add(vec a, vec b)
+{
+    return _mm256_add_pd(a, b);
+}
 inline vec select(lanes s, vec if_set, vec otherwise)
 {
-    return _mm256_blendv_pd(otherwise, if_set, _mm256_castsi256_pd(s));
+    return _mm256_blendv_pd(otherwise, if_set, s);
+}
+inline lanes greater_than(vec a, vec b)
+{
+    return _mm256_cmp_pd(a, b, _CMP_GT_OQ);
+}
+inline vec magnitude_of(vec a)
+{
+    return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a);
+}
+inline vec lane_numbers()
+{
+    return _mm256_setr_pd(0, 1, 2, 3);
+}
+// v[i][l] becomes v[l][i].
+inline void transpose(vec (&v)[W])
+{
+    vec t0 = _mm256_unpacklo_pd(v[0], v[1]), t1 = _mm256_unpackhi_pd(v[0], v[1]);
+    vec t2 = _mm256_unpacklo_pd(v[2], v[3]), t3 = _mm256_unpackhi_pd(v[2], v[3]);
+    v[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+    v[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+    v[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+    v[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
 #elif defined(__SSE2__)
@@ -130,10 +190,6 @@ using vec = __m128d;
 using lanes = __m128d;
 using extent = int; // the count of lanes
 
-inline lanes lanes_from(int first)
-{
-    return _mm_castsi128_pd(_mm_set_epi64x(first <= 1 ? -1 : 0, first <= 0 ? -1 : 0));
-}
 inline extent first_lanes(int count)
 {
     return count;
@@ -169,9 +225,32 @@ inline vec sub(vec a, vec b)
 {
     return _mm_sub_pd(a, b);
 }
+inline vec add(vec a, vec b)
+{
+    return _mm_add_pd(a, b);
+}
 inline vec select(lanes s, vec if_set, vec otherwise)
 {
     return _mm_or_pd(_mm_and_pd(s, if_set), _mm_andnot_pd(s, otherwise));
+}
+inline lanes greater_than(vec a, vec b)
+{
+    return _mm_cmpgt_pd(a, b);
+}
+inline vec magnitude_of(vec a)
+{
+    return _mm_andnot_pd(_mm_set1_pd(-0.0), a);
+}
+inline vec lane_numbers()
+{
+    return _mm_setr_pd(0, 1);
+}
+// v[i][l] becomes v[l][i].
+inline void transpose(vec (&v)[W])
+{
+    vec t = _mm_unpacklo_pd(v[0], v[1]);
+    v[1] = _mm_unpackhi_pd(v[0], v[1]);
+    v[0] = t;
 }
 
 #else
@@ -181,10 +260,6 @@ using vec = double;
 using lanes = bool;
 using extent = int;
 
-inline lanes lanes_from(int first)
-{
-    return first <= 0;
-}
 inline extent first_lanes(int count)
 {
     return count;
@@ -217,17 +292,33 @@ inline vec sub(vec a, vec b)
 {
     return a - b;
 }
+inline vec add(vec a, vec b)
+{
+    return a + b;
+}
 inline vec select(lanes s, vec if_set, vec otherwise)
 {
     return s ? if_set : otherwise;
 }
+inline lanes greater_than(vec a, vec b)
+{
+    return a > b;
+}
+inline vec magnitude_of(vec a)
+{
+    return std::fabs(a);
+}
+inline vec lane_numbers()
+{
+    return 0.0;
+}
+inline void transpose(vec (&)[W]) {}
 
 #endif
 
 // Columns factored together with full updates; a multiple of W, and of the alignment of rows, so
 // that a panel starts on a vector boundary.
 constexpr std::int32_t PANEL = 8;
-constexpr int PANEL_VECTORS = PANEL / W;
 // Widths of the nested blocks above the panel, innermost first: each level's steps reach the
 // columns beyond it in one pass of that depth.
 constexpr std::array<std::int32_t, 2> BLOCK_WIDTHS = {32, 128};
@@ -246,11 +337,22 @@ constexpr int TILE_ROWS = 4;
 constexpr int TILE_VECTORS = 4;
 #endif
 
+// The panel's columns copied out of the rows, so that every step runs whole vectors down its
+// columns: panel column l, local row i (table position c + i) at data[l * stride + i]. Vectors
+// run past the last row into padding that starts as zeros; nothing reads it back, and its
+// values, zeros or NaN, never win a pivot search.
+struct panel_columns {
+    double* data;
+    std::ptrdiff_t stride;
+    double* column(std::int32_t l) const { return data + l * stride; }
+};
+
 struct lu_state {
     double** a;
     std::int32_t m;
     std::int32_t n;
     std::int32_t* pivots;
+    panel_columns panel; // room for PANEL columns of m rows and W of padding
 };
 
 // Rows target[0 .. R) take steps k0 .. k0 + depth - 1, whose pivot rows are pivot_rows[0 ..
@@ -342,122 +444,161 @@ void apply_steps(const lu_state& s, std::int32_t k0, std::int32_t k1, std::int32
     }
 }
 
-// The pivot row of column j among rows j .. m - 1: the earliest of strictly greatest magnitude;
-// a NaN never wins, and a NaN at the diagonal keeps the diagonal row.
-std::int32_t search_pivot(const lu_state& s, std::int32_t j)
-{
-    std::int32_t p = j;
-    double t = std::fabs(s.a[j][j]);
-    for (std::int32_t i = j + 1; i < s.m; ++i) {
-        double candidate = std::fabs(s.a[i][j]);
-        if (candidate > t) {
-            p = i;
-            t = candidate;
-        }
-    }
-    return p;
-}
-
-// One step of a panel: its pivot row's vectors, from the one that holds column j, and what each
-// row's pass changes: lanes before j keep their values, lane j takes the multiplier and later lanes
-// the update.
-struct panel_step {
-    std::int32_t c; // the panel's first column
-    std::int32_t j; // the step
-    double r;       // the reciprocal of the pivot
-    int first_vector;
-    int vectors;
-    vec u[PANEL_VECTORS];
-    lanes from_j[PANEL_VECTORS];
-    lanes after_j[PANEL_VECTORS];
-    extent part[PANEL_VECTORS];
+// A running pivot search down a column, a vector of rows at a time: per lane the greatest
+// magnitude so far (-1 before any) and the row that holds it. The strict comparison keeps the
+// earliest row of each lane, and a NaN never compares greater.
+struct pivot_search {
+    vec best;
+    vec where;
+    vec rows; // the rows of the next vector
 };
 
-panel_step step_at(double* const* a, std::int32_t c, std::int32_t end, std::int32_t j)
+inline pivot_search search_from(std::int32_t first)
 {
-    panel_step st;
-    st.c = c;
-    st.j = j;
-    st.r = 1.0 / a[j][j];
-    st.first_vector = static_cast<int>((j - c) / W);
-    st.vectors = static_cast<int>((end - c + W - 1) / W);
-    for (int v = 0; v < PANEL_VECTORS; ++v) {
-        std::int32_t start = c + v * W;
-        bool used = v >= st.first_vector && v < st.vectors;
-        st.part[v] =
-            first_lanes(used ? static_cast<int>(std::min<std::int32_t>(W, end - start)) : 0);
-        st.u[v] = used ? load_first(a[j] + start, st.part[v]) : broadcast(0.0);
-        st.from_j[v] = lanes_from(static_cast<int>(j - start));
-        st.after_j[v] = lanes_from(static_cast<int>(j + 1 - start));
-    }
-    return st;
+    return {broadcast(-1.0), broadcast(-1.0), add(lane_numbers(), broadcast(double(first)))};
 }
 
-// Scales column j of the row and updates its later panel columns; returns the multiplier.
-inline double step_row(const panel_step& st, double* row)
+inline void search_take(pivot_search& s, vec x)
 {
-    // Everything is read before the row is written: one store per vector.
-    vec old[PANEL_VECTORS] = {};
-    for (int v = 0; v < PANEL_VECTORS; ++v)
-        if (PANEL_VECTORS == 1 || (v >= st.first_vector && v < st.vectors))
-            old[v] = load_first(row + st.c + v * W, st.part[v]);
-    double multiplier = row[st.j] * st.r;
-    vec m = broadcast(multiplier);
-    for (int v = 0; v < PANEL_VECTORS; ++v)
-        if (PANEL_VECTORS == 1 || (v >= st.first_vector && v < st.vectors)) {
-            vec updated = select(st.after_j[v], sub(old[v], mul(st.u[v], m)), m);
-            store_first(row + st.c + v * W, select(st.from_j[v], updated, old[v]), st.part[v]);
-        }
-    return multiplier;
+    vec magnitude = magnitude_of(x);
+    lanes greater = greater_than(magnitude, s.best);
+    s.best = select(greater, magnitude, s.best);
+    s.where = select(greater, s.rows, s.where);
+    s.rows = add(s.rows, broadcast(double(W)));
 }
 
-// The step's pass over rows j + 1 .. m - 1. With SEARCH (column j + 1 is in the panel) it also
-// returns the next step's pivot, from the updated values of that column; the candidates are
-// computed again beside the vector lanes, with the same rounding, so that the search does not
-// wait for the rows' stores.
-template <bool SEARCH>
-std::int32_t step_rows(const panel_step st, double** a, std::int32_t m)
+// The earliest row of strictly greatest magnitude from `first`, whose value is `diagonal`; a NaN
+// there keeps `first`, as no magnitude compares greater than it.
+inline std::int32_t search_result(const pivot_search& s, std::int32_t first, double diagonal)
 {
-    std::int32_t next = st.j + 1;
-    if (next >= m)
+    if (std::isnan(diagonal))
+        return first;
+    alignas(64) double best[W], where[W];
+    store(best, s.best);
+    store(where, s.where);
+    // Lane 0 holds `first` or a better row, so the greatest magnitude is not negative and some
+    // lane holds it with a row from `first` on. Without branches: they would be mispredicted.
+    double top = best[0];
+    for (int l = 1; l < W; ++l)
+        top = std::max(top, best[l]);
+    double at = std::numeric_limits<double>::infinity();
+    for (int l = 0; l < W; ++l)
+        at = std::min(at, best[l] == top ? where[l] : at);
+    return static_cast<std::int32_t>(at);
+}
+
+// Step jl of the panel (local): scales column jl below the diagonal and updates the later
+// columns, a vector of rows at a time. Returns the next step's pivot, the local row found in the
+// updated column jl + 1, if that column is in the panel.
+std::int32_t panel_step(const panel_columns& p, std::int32_t rows, std::int32_t width,
+                        std::int32_t jl)
+{
+    double* data = p.data;
+    std::ptrdiff_t stride = p.stride;
+    double* pivot_column = data + jl * stride;
+    vec r = broadcast(1.0 / pivot_column[jl]);
+    std::int32_t next = jl + 1;
+    if (next == width) {
+        for (std::int32_t i = next; i < rows; i += W)
+            store(pivot_column + i, mul(load(pivot_column + i), r));
         return next;
-    double pivot_next = SEARCH ? a[st.j][next] : 0.0;
-    auto pass = [&](double* row) {
-        double old_next = SEARCH ? row[next] : 0.0;
-        double multiplier = step_row(st, row);
-        return std::fabs(old_next - pivot_next * multiplier);
-    };
-    std::int32_t p = next;
-    double t = pass(a[next]);
-    for (std::int32_t i = next + 1; i < m; ++i) {
-        double candidate = pass(a[i]);
-        if (SEARCH && candidate > t) {
-            p = i;
-            t = candidate;
-        }
     }
-    return p;
+    // The scaling and the next column's update and search in one pass, then the other columns.
+    double* column = data + next * stride;
+    vec u = broadcast(column[jl]);
+    pivot_search search = search_from(next);
+    for (std::int32_t i = next; i < rows; i += W) {
+        vec m = mul(load(pivot_column + i), r);
+        store(pivot_column + i, m);
+        vec updated = sub(load(column + i), mul(u, m));
+        store(column + i, updated);
+        search_take(search, updated);
+    }
+    for (std::int32_t l = next + 1; l < width; ++l) {
+        column = data + l * stride;
+        u = broadcast(column[jl]);
+        for (std::int32_t i = next; i < rows; i += W)
+            store(column + i, sub(load(column + i), mul(u, load(pivot_column + i))));
+    }
+    return search_result(search, next, data[next * stride + next]);
+}
+
+// Columns [c, c + width) of rows a[0 .. rows) into the panel's columns, W x W blocks at a time.
+void copy_out(const panel_columns& p, double* const* a, std::int32_t rows, std::int32_t c,
+              std::int32_t width)
+{
+    std::int32_t i = 0;
+    for (; i + W <= rows; i += W)
+        for (std::int32_t l0 = 0; l0 < width; l0 += W) {
+            int count = static_cast<int>(std::min<std::int32_t>(W, width - l0));
+            vec v[W];
+            for (int k = 0; k < W; ++k)
+                v[k] = load_first(a[i + k] + c + l0, first_lanes(count));
+            transpose(v);
+            for (int l = 0; l < count; ++l)
+                store(p.column(l0 + l) + i, v[l]);
+        }
+    for (; i < rows; ++i)
+        for (std::int32_t l = 0; l < width; ++l)
+            p.column(l)[i] = a[i][c + l];
+}
+
+// The panel's columns back into columns [c, c + width) of rows a[0 .. rows).
+void copy_back(const panel_columns& p, double* const* a, std::int32_t rows, std::int32_t c,
+               std::int32_t width)
+{
+    std::int32_t i = 0;
+    for (; i + W <= rows; i += W)
+        for (std::int32_t l0 = 0; l0 < width; l0 += W) {
+            int count = static_cast<int>(std::min<std::int32_t>(W, width - l0));
+            vec v[W];
+            for (int l = 0; l < W; ++l)
+                v[l] = l < count ? load(p.column(l0 + l) + i) : broadcast(0.0);
+            transpose(v);
+            for (int k = 0; k < W; ++k) {
+                if (count == W)
+                    store(a[i + k] + c + l0, v[k]);
+                else
+                    store_first(a[i + k] + c + l0, v[k], first_lanes(count));
+            }
+        }
+    for (; i < rows; ++i)
+        for (std::int32_t l = 0; l < width; ++l)
+            a[i][c + l] = p.column(l)[i];
 }
 
 // Factors columns [c, c + width) (width at most PANEL), which have had every step before c,
-// without touching any other column. Each step scales its column and updates the rest of the
-// panel in one pass over the rows, which also finds the next step's pivot. Returns the step that
-// met a zero pivot, or -1.
+// without touching any other column. Returns the step that met a zero pivot, or -1.
 std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
 {
-    double** a = s.a;
-    std::int32_t end = c + width;
-    std::int32_t p = search_pivot(s, c);
-    for (std::int32_t j = c; j < end; ++j) {
-        s.pivots[j] = p;
-        if (a[p][j] == 0.0)
-            return j;
-        if (p != j)
-            std::swap(a[j], a[p]);
-        panel_step st = step_at(a, c, end, j);
-        p = j + 1 < end ? step_rows<true>(st, a, s.m) : step_rows<false>(st, a, s.m);
+    double** a = s.a + c;
+    std::int32_t rows = s.m - c;
+    const panel_columns& p = s.panel;
+    copy_out(p, a, rows, c, width);
+    for (std::int32_t l = 0; l < width; ++l)
+        std::fill_n(p.column(l) + rows, W, 0.0);
+
+    pivot_search search = search_from(0);
+    for (std::int32_t i = 0; i < rows; i += W)
+        search_take(search, load(p.column(0) + i));
+    std::int32_t pivot = search_result(search, 0, p.column(0)[0]);
+    std::int32_t failed = -1;
+    for (std::int32_t jl = 0; jl < width; ++jl) {
+        s.pivots[c + jl] = c + pivot;
+        if (p.column(jl)[pivot] == 0.0) {
+            failed = c + jl;
+            break;
+        }
+        if (pivot != jl) {
+            std::swap(a[jl], a[pivot]);
+            for (std::int32_t l = 0; l < width; ++l)
+                std::swap(p.column(l)[jl], p.column(l)[pivot]);
+        }
+        pivot = panel_step(p, rows, width, jl);
     }
-    return -1;
+
+    copy_back(p, a, rows, c, width);
+    return failed;
 }
 
 // Factors steps [c0, c0 + width) with the blocks of `level` (0: a panel), keeping columns up to
@@ -496,7 +637,12 @@ std::int32_t lu_decompose(std::int32_t m, std::int32_t n, row_matrix& a, std::in
     std::int32_t steps = m < n ? m : n;
     if (steps <= 0)
         return 0;
-    lu_state s{a.rows, m, n, pivots};
+    // A whole number of vectors per column keeps the columns aligned.
+    std::ptrdiff_t stride = (std::ptrdiff_t{m} + 2 * W - 1) / W * W;
+    block<double> panel = block_of<double>(std::size_t(PANEL) * stride);
+    if (!panel)
+        return kalvento::lu_decompose(m, n, a, pivots);
+    lu_state s{a.rows, m, n, pivots, {panel.get(), stride}};
     return factor_block(s, 0, steps, n, static_cast<int>(BLOCK_WIDTHS.size()) + 1) < 0 ? 0 : 1;
 }
 
