@@ -81,9 +81,28 @@ inline lanes greater_than(vec a, vec b)
 {
     return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ);
 }
+inline lanes equal(vec a, vec b)
+{
+    return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ);
+}
 inline vec magnitude_of(vec a)
 {
     return _mm512_abs_pd(a);
+}
+// (The zero-masked forms of the intrinsics keep gcc's headers from warning.)
+inline double greatest_lane(vec a)
+{
+    __m256d quarter = _mm256_max_pd(_mm512_maskz_extractf64x4_pd(0xff, a, 0),
+                                    _mm512_maskz_extractf64x4_pd(0xff, a, 1));
+    __m128d half = _mm_max_pd(_mm256_castpd256_pd128(quarter), _mm256_extractf128_pd(quarter, 1));
+    return _mm_cvtsd_f64(_mm_max_sd(half, _mm_unpackhi_pd(half, half)));
+}
+inline double least_lane(vec a)
+{
+    __m256d quarter = _mm256_min_pd(_mm512_maskz_extractf64x4_pd(0xff, a, 0),
+                                    _mm512_maskz_extractf64x4_pd(0xff, a, 1));
+    __m128d half = _mm_min_pd(_mm256_castpd256_pd128(quarter), _mm256_extractf128_pd(quarter, 1));
+    return _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
 }
 inline vec lane_numbers()
 {
@@ -164,9 +183,23 @@ inline lanes greater_than(vec a, vec b)
 {
     return _mm256_cmp_pd(a, b, _CMP_GT_OQ);
 }
+inline lanes equal(vec a, vec b)
+{
+    return _mm256_cmp_pd(a, b, _CMP_EQ_OQ);
+}
 inline vec magnitude_of(vec a)
 {
     return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a);
+}
+inline double greatest_lane(vec a)
+{
+    __m128d half = _mm_max_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    return _mm_cvtsd_f64(_mm_max_sd(half, _mm_unpackhi_pd(half, half)));
+}
+inline double least_lane(vec a)
+{
+    __m128d half = _mm_min_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    return _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
 }
 inline vec lane_numbers()
 {
@@ -237,9 +270,21 @@ inline lanes greater_than(vec a, vec b)
 {
     return _mm_cmpgt_pd(a, b);
 }
+inline lanes equal(vec a, vec b)
+{
+    return _mm_cmpeq_pd(a, b);
+}
 inline vec magnitude_of(vec a)
 {
     return _mm_andnot_pd(_mm_set1_pd(-0.0), a);
+}
+inline double greatest_lane(vec a)
+{
+    return _mm_cvtsd_f64(_mm_max_sd(a, _mm_unpackhi_pd(a, a)));
+}
+inline double least_lane(vec a)
+{
+    return _mm_cvtsd_f64(_mm_min_sd(a, _mm_unpackhi_pd(a, a)));
 }
 inline vec lane_numbers()
 {
@@ -304,9 +349,21 @@ inline lanes greater_than(vec a, vec b)
 {
     return a > b;
 }
+inline lanes equal(vec a, vec b)
+{
+    return a == b;
+}
 inline vec magnitude_of(vec a)
 {
     return std::fabs(a);
+}
+inline double greatest_lane(vec a)
+{
+    return a;
+}
+inline double least_lane(vec a)
+{
+    return a;
 }
 inline vec lane_numbers()
 {
@@ -473,18 +530,12 @@ inline std::int32_t search_result(const pivot_search& s, std::int32_t first, dou
 {
     if (std::isnan(diagonal))
         return first;
-    alignas(64) double best[W], where[W];
-    store(best, s.best);
-    store(where, s.where);
     // Lane 0 holds `first` or a better row, so the greatest magnitude is not negative and some
-    // lane holds it with a row from `first` on. Without branches: they would be mispredicted.
-    double top = best[0];
-    for (int l = 1; l < W; ++l)
-        top = std::max(top, best[l]);
-    double at = std::numeric_limits<double>::infinity();
-    for (int l = 0; l < W; ++l)
-        at = std::min(at, best[l] == top ? where[l] : at);
-    return static_cast<std::int32_t>(at);
+    // lane holds it with a row from `first` on.
+    vec top = broadcast(greatest_lane(s.best));
+    vec at =
+        select(equal(s.best, top), s.where, broadcast(std::numeric_limits<double>::infinity()));
+    return static_cast<std::int32_t>(least_lane(at));
 }
 
 // Step jl of the panel (local): scales column jl below the diagonal and updates the later
