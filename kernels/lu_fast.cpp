@@ -378,17 +378,20 @@ inline void transpose(vec (&)[W]) {}
 constexpr std::int32_t PANEL = 8;
 // Widths of the nested blocks above the panel, innermost first: each level's steps reach the
 // columns beyond it in one pass of that depth.
-constexpr std::array<std::int32_t, 2> BLOCK_WIDTHS = {32, 128};
+constexpr std::array<std::int32_t, 2> BLOCK_WIDTHS = {16, 128};
 // Columns of one pass of the tile updates, so that the rows of U it reads stay in cache.
-constexpr std::int32_t COLUMN_BLOCK = 256;
+constexpr std::int32_t COLUMN_BLOCK = 240;
 
 // Register tile of the updates: rows and vectors of accumulators.
 #if defined(__AVX512F__)
 constexpr int TILE_ROWS = 6;
 constexpr int TILE_VECTORS = 3;
-#elif defined(__AVX2__) || defined(__SSE2__)
-constexpr int TILE_ROWS = 4;
-constexpr int TILE_VECTORS = 2;
+#elif defined(__AVX2__)
+constexpr int TILE_ROWS = 3;
+constexpr int TILE_VECTORS = 3;
+#elif defined(__SSE2__)
+constexpr int TILE_ROWS = 3;
+constexpr int TILE_VECTORS = 3;
 #else
 constexpr int TILE_ROWS = 4;
 constexpr int TILE_VECTORS = 4;
@@ -679,8 +682,15 @@ std::int32_t factor_block(const lu_state& s, std::int32_t c0, std::int32_t width
 void matrix_copy(std::uint32_t m, std::uint32_t n, row_matrix& destination,
                  const row_matrix& source)
 {
-    for (std::uint32_t i = 0; i < m; ++i)
-        std::memcpy(destination.rows[i], source.rows[i], std::size_t{n} * sizeof(double));
+    for (std::uint32_t i = 0; i < m; ++i) {
+        double* to = destination.rows[i];
+        const double* from = source.rows[i];
+        std::uint32_t j = 0;
+        for (; j + W <= n; j += W)
+            store(to + j, load(from + j));
+        for (; j < n; ++j)
+            to[j] = from[j];
+    }
 }
 
 std::int32_t lu_decompose(std::int32_t m, std::int32_t n, row_matrix& a, std::int32_t* pivots)
