@@ -7,7 +7,9 @@
 // then applied to the columns on its right: first the block's own rows of U in row order (row k
 // takes steps k0 .. k-1 from rows that are already final there), then every row below the block.
 // Rows move by exchanging table entries, so a row carries its multipliers and its not yet updated
-// columns with it.
+// columns with it. Blocks nest down to panels of a few columns, which are factored in a
+// column-major copy so that the scaling, the updates and the pivot search run whole vectors down
+// the columns.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/lu.h"
@@ -16,7 +18,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -378,7 +379,7 @@ inline void transpose(vec (&)[W]) {}
 constexpr std::int32_t PANEL = 8;
 // Widths of the nested blocks above the panel, innermost first: each level's steps reach the
 // columns beyond it in one pass of that depth.
-constexpr std::array<std::int32_t, 2> BLOCK_WIDTHS = {16, 128};
+constexpr std::array<std::int32_t, 2> BLOCK_WIDTHS = {32, 128};
 // Columns of one pass of the tile updates, so that the rows of U it reads stay in cache.
 constexpr std::int32_t COLUMN_BLOCK = 240;
 
@@ -410,7 +411,6 @@ struct panel_columns {
 struct lu_state {
     double** a;
     std::int32_t m;
-    std::int32_t n;
     std::int32_t* pivots;
     panel_columns panel; // room for PANEL columns of m rows and W of padding
 };
@@ -541,16 +541,16 @@ inline std::int32_t search_result(const pivot_search& s, std::int32_t first, dou
     return static_cast<std::int32_t>(least_lane(at));
 }
 
-// Step jl of the panel (local): scales column jl below the diagonal and updates the later
-// columns, a vector of rows at a time. Returns the next step's pivot, the local row found in the
-// updated column jl + 1, if that column is in the panel.
+// Step jl of the panel (local), whose pivot is in place: scales column jl below the diagonal and
+// updates the later columns, a vector of rows at a time. Returns the next step's pivot, the local
+// row found in the updated column jl + 1, if that column is in the panel.
 std::int32_t panel_step(const panel_columns& p, std::int32_t rows, std::int32_t width,
-                        std::int32_t jl)
+                        std::int32_t jl, double pivot)
 {
     double* data = p.data;
     std::ptrdiff_t stride = p.stride;
     double* pivot_column = data + jl * stride;
-    vec r = broadcast(1.0 / pivot_column[jl]);
+    vec r = broadcast(1.0 / pivot);
     std::int32_t next = jl + 1;
     if (next == width) {
         for (std::int32_t i = next; i < rows; i += W)
@@ -639,7 +639,8 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
     std::int32_t failed = -1;
     for (std::int32_t jl = 0; jl < width; ++jl) {
         s.pivots[c + jl] = c + pivot;
-        if (p.column(jl)[pivot] == 0.0) {
+        double pivot_value = p.column(jl)[pivot];
+        if (pivot_value == 0.0) {
             failed = c + jl;
             break;
         }
@@ -648,7 +649,7 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
             for (std::int32_t l = 0; l < width; ++l)
                 std::swap(p.column(l)[jl], p.column(l)[pivot]);
         }
-        pivot = panel_step(p, rows, width, jl);
+        pivot = panel_step(p, rows, width, jl, pivot_value);
     }
 
     copy_back(p, a, rows, c, width);
@@ -703,7 +704,7 @@ std::int32_t lu_decompose(std::int32_t m, std::int32_t n, row_matrix& a, std::in
     block<double> panel = block_of<double>(std::size_t(PANEL) * stride);
     if (!panel)
         return kalvento::lu_decompose(m, n, a, pivots);
-    lu_state s{a.rows, m, n, pivots, {panel.get(), stride}};
+    lu_state s{a.rows, m, pivots, {panel.get(), stride}};
     return factor_block(s, 0, steps, n, static_cast<int>(BLOCK_WIDTHS.size()) + 1) < 0 ? 0 : 1;
 }
 
