@@ -4,6 +4,7 @@
 #include "differential.h"
 #include "kernels/kernel_set.h"
 #include "kernels/lu.h"
+#include "support/memory.h"
 #include "support/row_matrix.h"
 #include "test_support.h"
 
@@ -32,7 +33,9 @@ struct outcome {
     std::vector<double> values;
 };
 
-outcome factor(lu_function lu, std::int32_t m, std::int32_t n, const std::vector<double>& values)
+// With `starved`, every allocation during the factorisation fails.
+outcome factor(lu_function lu, std::int32_t m, std::int32_t n, const std::vector<double>& values,
+               bool starved = false)
 {
     std::uint32_t rows = std::max(m, 0), cols = std::max(n, 0);
     row_matrix a = matrix_alloc(rows, cols);
@@ -41,7 +44,10 @@ outcome factor(lu_function lu, std::int32_t m, std::int32_t n, const std::vector
     std::vector<double*> original(a.rows, a.rows + rows);
     outcome o;
     o.pivots.assign(std::max(std::min(m, n), 0) + 1, -7);
+    if (starved)
+        block_alloc_fail_after(0);
     o.result = lu(m, n, a, o.pivots.data());
+    block_alloc_fail_after(-1);
     for (std::uint32_t i = 0; i < rows; ++i) {
         o.row_order.push_back(static_cast<std::int32_t>(
             std::find(original.begin(), original.end(), a[i]) - original.begin()));
@@ -215,6 +221,33 @@ TEST(LuFast, NansAndInfinities)
             expect_same_factorisation(kernels, n, n, diagonal_nan);
             expect_same_factorisation(kernels, n, n, infinite);
             expect_same_factorisation(kernels, n, n, scattered);
+        }
+    });
+}
+
+TEST(LuFast, NanOnTheDiagonalKeepsTheDiagonalRow)
+{
+    // A dominant matrix does not move its rows, so the NaN reaches the diagonal at its own step:
+    // the first step of a panel, steps inside one, and the last step of one.
+    volatile double infinity = std::numeric_limits<double>::infinity();
+    const double nan = infinity - infinity;
+    const std::int32_t n = 40;
+    for_each_code_path([&](const kernel_set& kernels) {
+        for (std::int32_t step : {0, 1, 5, 7, 8, 9, 33}) {
+            std::vector<double> v = dominant_values(n, step);
+            v[step * n + step] = nan;
+            expect_same_factorisation(kernels, n, n, v);
+        }
+    });
+}
+
+TEST(LuFast, WithoutScratchMemoryStillGivesThePlainBits)
+{
+    for_each_code_path([](const kernel_set& kernels) {
+        for (std::int32_t n : {1, 50}) {
+            std::vector<double> v = signed_values(n, n, 3);
+            expect_same_outcome(factor(lu_decompose, n, n, v),
+                                factor(kernels.lu_decompose, n, n, v, true), n);
         }
     });
 }
