@@ -9,7 +9,6 @@
 #include "test_support.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
