@@ -29,8 +29,9 @@ namespace kalvento::KALVENTO_FAST_NS {
 
 namespace {
 
-// One vector of W doubles, and sets of its lanes. load_first/store_first touch only the first
-// `count` lanes (1 to W), so that no access reaches past the end of a row.
+// One vector of W doubles; `lanes`, a set of its lanes (what a comparison yields); `extent`, its
+// first `count` lanes (1 to W), the only ones load_first and store_first touch, so that no access
+// reaches past the end of a row.
 #if defined(__AVX512F__)
 
 constexpr int W = 8;
