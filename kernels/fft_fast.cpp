@@ -1,19 +1,815 @@
+// The FFT with vectors: the same butterflies and the same twiddle recurrences as the plain
+// transform, rescheduled.
+//
+// Every butterfly result depends only on its two inputs and its twiddle factor, so any order that
+// runs each point's butterflies in stage order gives the same bits. What changes:
+// - The bit reversal is fused with stages 0 to 2: sets of 8 x 8 points are read in bit-reversed
+//   order, transformed across the vector lanes, transposed and written to their final places.
+// - During a transform the data is held as blocks of W real parts followed by W imaginary parts
+//   (W = doubles per vector); the last pass restores the interleaved layout and, in the inverse,
+//   applies the scale factor to each value as it is written.
+// - Later stages run two or three at a time per pass over a group of points, vectorised over
+//   consecutive offsets; a lane of offset 0 keeps z itself instead of the product, as the plain
+//   offset-0 butterfly applies no multiplication.
+// - The twiddle factors of each stage come from exactly the plain recurrence; chains of different
+//   stages and directions advance side by side in the lanes of one vector and are transposed into
+//   per-stage tables. Stages too long for a table on the stack generate their chain in chunks as
+//   their pass runs. Nothing is kept from one call to the next.
+
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
 
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#if defined(__AVX512F__) || defined(__AVX2__) || defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace kalvento::KALVENTO_FAST_NS {
+namespace {
+
+using std::int32_t;
+using std::ptrdiff_t;
+
+template <int COUNT, class F>
+inline void static_for(F&& f)
+{
+    [&]<int... I>(std::integer_sequence<int, I...>)
+    {
+        (f(std::integral_constant<int, I>{}), ...);
+    }
+    (std::make_integer_sequence<int, COUNT>{});
+}
+
+// Vector layers. split turns two vectors of interleaved points into real and imaginary parts,
+// join undoes it; both keep the points in the lane order of the in-lane unpack, which the whole
+// transform uses inside its blocks: lane k holds point k / 2 for even k, W / 2 + k / 2 for odd k.
+// The _keep_first operations give z in lane 0: the offset-0 butterfly of a block uses z unchanged.
+
+#if defined(__AVX512F__)
+// Shuffles are written with __builtin_shufflevector: gcc 12's intrinsics for them warn about an
+// uninitialised value inside its own headers.
+inline __m512d unpack_low(__m512d a, __m512d b)
+{
+    return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+}
+inline __m512d unpack_high(__m512d a, __m512d b)
+{
+    return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+}
+
+struct wide_ops {
+    static constexpr int W = 8;
+    using vec = __m512d;
+    static vec load(const double* p) { return _mm512_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm512_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm512_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm512_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm512_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm512_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm512_mask_add_pd(z, 0xFE, a, b); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm512_mask_sub_pd(z, 0xFE, a, b); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = unpack_low(lo, hi);
+        im = unpack_high(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = unpack_low(re, im);
+        hi = unpack_high(re, im);
+    }
+    // r[i][k] becomes r[k][i].
+    static void transpose(vec* r)
+    {
+        vec t[8];
+        for (int i = 0; i < 4; ++i) {
+            t[2 * i] = unpack_low(r[2 * i], r[2 * i + 1]);
+            t[2 * i + 1] = unpack_high(r[2 * i], r[2 * i + 1]);
+        }
+        vec u[8];
+        for (int i = 0; i < 2; ++i) {
+            for (int j = 0; j < 2; ++j) {
+                vec a = t[4 * i + j], b = t[4 * i + j + 2];
+                u[4 * i + j] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+                u[4 * i + j + 2] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            vec a = u[k], b = u[k + 4];
+            r[k] = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    }
+};
+#endif
+
+#if defined(__AVX2__)
+struct avx2_ops {
+    static constexpr int W = 4;
+    using vec = __m256d;
+    static vec load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm256_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm256_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm256_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm256_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm256_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(add(a, b), z, 1); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(sub(a, b), z, 1); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = _mm256_unpacklo_pd(lo, hi);
+        im = _mm256_unpackhi_pd(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = _mm256_unpacklo_pd(re, im);
+        hi = _mm256_unpackhi_pd(re, im);
+    }
+    static void transpose(vec* r)
+    {
+        vec t0 = _mm256_unpacklo_pd(r[0], r[1]);
+        vec t1 = _mm256_unpackhi_pd(r[0], r[1]);
+        vec t2 = _mm256_unpacklo_pd(r[2], r[3]);
+        vec t3 = _mm256_unpackhi_pd(r[2], r[3]);
+        r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+        r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+        r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+        r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+    }
+};
+#endif
+
+#if defined(__SSE2__)
+struct sse2_ops {
+    static constexpr int W = 2;
+    using vec = __m128d;
+    static vec load(const double* p) { return _mm_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm_move_sd(add(a, b), z); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm_move_sd(sub(a, b), z); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = _mm_unpacklo_pd(lo, hi);
+        im = _mm_unpackhi_pd(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = _mm_unpacklo_pd(re, im);
+        hi = _mm_unpackhi_pd(re, im);
+    }
+    static void transpose(vec* r)
+    {
+        vec t0 = _mm_unpacklo_pd(r[0], r[1]);
+        r[1] = _mm_unpackhi_pd(r[0], r[1]);
+        r[0] = t0;
+    }
+};
+#endif
+
+struct scalar_ops {
+    static constexpr int W = 1;
+    using vec = double;
+    static vec load(const double* p) { return *p; }
+    static void store(double* p, vec v) { *p = v; }
+    static vec set1(double x) { return x; }
+    static vec add(vec a, vec b) { return a + b; }
+    static vec sub(vec a, vec b) { return a - b; }
+    static vec mul(vec a, vec b) { return a * b; }
+    static vec add_keep_first(vec z, vec, vec) { return z; }
+    static vec sub_keep_first(vec z, vec, vec) { return z; }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = lo;
+        im = hi;
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = re;
+        hi = im;
+    }
+    static void transpose(vec*) {}
+};
+
+// The butterflies use `ops` (W doubles per vector); the twiddle chains advance in the lanes of
+// `chain_ops`, which must not be wider than `ops`. On AVX-512 the chains run four to a 256-bit
+// vector: there are rarely more than four long chains at once.
+#if defined(__AVX512F__)
+using ops = wide_ops;
+using chain_ops = avx2_ops;
+#elif defined(__AVX2__)
+using ops = avx2_ops;
+using chain_ops = avx2_ops;
+#elif defined(__SSE2__)
+using ops = sse2_ops;
+using chain_ops = sse2_ops;
+#else
+using ops = scalar_ops;
+using chain_ops = scalar_ops;
+#endif
+
+using vec = ops::vec;
+constexpr int W = ops::W;
+// Butterfly stages fused per pass: eight rows of points need 16 registers, which only AVX-512
+// has to spare.
+constexpr int MAX_FUSED = W == 8 ? 3 : 2;
+
+// Lane k of a block holds point LANE_POINT[k] of the block.
+constexpr int lane_point(int k)
+{
+    return k % 2 == 0 ? k / 2 : W / 2 + k / 2;
+}
+// Where the real part of point j of a group of 8 consecutive points lies, in doubles from the
+// group's start (the imaginary part follows W doubles later).
+constexpr int real_offset(int j)
+{
+    int block = j / W;
+    int within = j % W;
+    for (int k = 0; k < W; ++k)
+        if (lane_point(k) == within)
+            return 2 * W * block + k;
+    return -1;
+}
+// The point in the group of 8 that storage index i holds.
+constexpr int stored_point(int i)
+{
+    return (i / W) * W + lane_point(i % W);
+}
+
+// One step of a stage's twiddle recurrence, exactly as the plain transform takes it.
+template <class V>
+inline void twiddle_step(typename V::vec& w_re, typename V::vec& w_im, typename V::vec s,
+                         typename V::vec beta)
+{
+    typename V::vec next_re = V::sub(V::sub(w_re, V::mul(s, w_im)), V::mul(beta, w_re));
+    typename V::vec next_im = V::sub(V::add(w_im, V::mul(s, w_re)), V::mul(beta, w_im));
+    w_re = next_re;
+    w_im = next_im;
+}
+
+struct rotation {
+    double sigma;
+    double beta;
+};
+
+// The two sin calls of stage `stage`, with the plain transform's arguments.
+rotation stage_rotation(int stage, int32_t direction)
+{
+    int32_t width = int32_t{2} << stage;
+    double d = direction;
+    double theta = ((d + d) * FFT_PI) / static_cast<double>(width);
+    double s = std::sin(theta);
+    double t = std::sin(theta * 0.5);
+    return {s, 2.0 * t * t};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Twiddle tables.
+//
+// The table of stage l holds its 2^l twiddle factors, offset 0 first (exactly one), in the block
+// layout of the data: real parts of W consecutive offsets in lane order, then their imaginary
+// parts. Tables exist for stages 3 to TABLE_STAGES - 1; longer stages generate theirs in chunks.
+
+constexpr int FIRST_TABLE_STAGE = 3;
+constexpr int TABLE_STAGES = 12;
+// Doubles of all tables of one direction up to stage `stages` - 1.
+constexpr ptrdiff_t table_doubles(int stages)
+{
+    return 2 * ((ptrdiff_t{1} << stages) - (ptrdiff_t{1} << FIRST_TABLE_STAGE));
+}
+constexpr ptrdiff_t table_offset(int stage)
+{
+    return table_doubles(stage);
+}
+constexpr ptrdiff_t TABLE_CAPACITY = table_doubles(TABLE_STAGES);
+
+struct chain {
+    double* table;
+    int32_t entries;
+    rotation r;
+};
+
+constexpr int G = chain_ops::W;
+constexpr int MAX_LANE_CHAINS = 2 * TABLE_STAGES;
+
+struct lane_queue {
+    chain items[MAX_LANE_CHAINS];
+    int count = 0;
+};
+
+// Runs the chains of every lane queue, each lane one chain after the other, writing each chain's
+// table. A lane whose queue is done keeps stepping into a scratch block.
+void fill_tables(lane_queue* queues)
+{
+    using cvec = chain_ops::vec;
+    alignas(64) double state_re[G], state_im[G], state_s[G], state_beta[G];
+    alignas(64) double sink[16];
+    double* dst[G];
+    ptrdiff_t stride[G];
+    int32_t left[G];
+    int next[G];
+
+    auto start = [&](int c) {
+        if (next[c] < queues[c].count) {
+            const chain& k = queues[c].items[next[c]++];
+            state_re[c] = 1.0;
+            state_im[c] = 0.0;
+            state_s[c] = k.r.sigma;
+            state_beta[c] = k.r.beta;
+            dst[c] = k.table;
+            stride[c] = 16;
+            left[c] = k.entries / 8;
+        } else {
+            dst[c] = sink;
+            stride[c] = 0;
+            left[c] = 0;
+        }
+    };
+    for (int c = 0; c < G; ++c) {
+        state_re[c] = 1.0;
+        state_im[c] = 0.0;
+        state_s[c] = 0.0;
+        state_beta[c] = 0.0;
+        next[c] = 0;
+        start(c);
+    }
+    for (;;) {
+        int32_t run = 0;
+        for (int c = 0; c < G; ++c)
+            if (left[c] > 0 && (run == 0 || left[c] < run))
+                run = left[c];
+        if (run == 0)
+            return;
+        cvec w_re = chain_ops::load(state_re);
+        cvec w_im = chain_ops::load(state_im);
+        cvec s = chain_ops::load(state_s);
+        cvec beta = chain_ops::load(state_beta);
+        for (int32_t it = 0; it < run; ++it) {
+            cvec rows_re[8], rows_im[8];
+            rows_re[0] = w_re;
+            rows_im[0] = w_im;
+            for (int j = 1; j < 8; ++j) {
+                twiddle_step<chain_ops>(w_re, w_im, s, beta);
+                rows_re[j] = w_re;
+                rows_im[j] = w_im;
+            }
+            twiddle_step<chain_ops>(w_re, w_im, s, beta);
+            static_for<8 / G>([&](auto g) {
+                constexpr int first = g * G;
+                cvec t_re[G], t_im[G];
+                static_for<G>([&](auto i) {
+                    t_re[i] = rows_re[stored_point(first + i)];
+                    t_im[i] = rows_im[stored_point(first + i)];
+                });
+                chain_ops::transpose(t_re);
+                chain_ops::transpose(t_im);
+                constexpr int offset = 2 * W * (first / W) + first % W;
+                for (int c = 0; c < G; ++c) {
+                    chain_ops::store(dst[c] + offset, t_re[c]);
+                    chain_ops::store(dst[c] + offset + W, t_im[c]);
+                }
+            });
+            for (int c = 0; c < G; ++c)
+                dst[c] += stride[c];
+        }
+        chain_ops::store(state_re, w_re);
+        chain_ops::store(state_im, w_im);
+        for (int c = 0; c < G; ++c) {
+            if (left[c] > 0) {
+                left[c] -= run;
+                if (left[c] == 0)
+                    start(c);
+            }
+        }
+    }
+}
+
+// Queues the table chains of stages 3 .. top for the given directions: the longest chain of each
+// direction gets a lane of its own, the shorter ones follow each other in another lane, shortest
+// first. With fewer lanes than queues, queues share lanes.
+void queue_tables(int top, int directions, const int32_t* direction, double* const* tables,
+                  lane_queue* queues)
+{
+    int queue = 0;
+    auto add = [&](int q, int stage, int d) {
+        lane_queue& lane = queues[q % G];
+        lane.items[lane.count++] = {tables[d] + table_offset(stage), int32_t{1} << stage,
+                                    stage_rotation(stage, direction[d])};
+    };
+    for (int d = 0; d < directions; ++d) {
+        add(queue++, top, d);
+        if (top > FIRST_TABLE_STAGE) {
+            for (int stage = FIRST_TABLE_STAGE; stage < top; ++stage)
+                add(queue, stage, d);
+            ++queue;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Butterflies on vectors of W points: x and z are the points i and j; p = w z.
+
+template <bool KEEP_FIRST>
+inline void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec w_im)
+{
+    vec p_re, p_im;
+    if constexpr (KEEP_FIRST) {
+        p_re = ops::sub_keep_first(z_re, ops::mul(w_re, z_re), ops::mul(w_im, z_im));
+        p_im = ops::add_keep_first(z_im, ops::mul(w_re, z_im), ops::mul(w_im, z_re));
+    } else {
+        p_re = ops::sub(ops::mul(w_re, z_re), ops::mul(w_im, z_im));
+        p_im = ops::add(ops::mul(w_re, z_im), ops::mul(w_im, z_re));
+    }
+    z_re = ops::sub(x_re, p_re);
+    z_im = ops::sub(x_im, p_im);
+    x_re = ops::add(x_re, p_re);
+    x_im = ops::add(x_im, p_im);
+}
+
+// The offset-0 butterfly: no multiplication.
+inline void butterfly_unit(vec& x_re, vec& x_im, vec& z_re, vec& z_im)
+{
+    vec t_re = z_re;
+    vec t_im = z_im;
+    z_re = ops::sub(x_re, t_re);
+    z_im = ops::sub(x_im, t_im);
+    x_re = ops::add(x_re, t_re);
+    x_im = ops::add(x_im, t_im);
+}
+
+// How a pass leaves its points: in blocks, interleaved, or interleaved and scaled.
+enum class output { blocks, interleaved, scaled };
+
+// ---------------------------------------------------------------------------------------------
+// Bit reversal with stages 0 to 2.
+//
+// With N = 2^L points, the points 8u + m + s N/8 (m, s = 0..7) of set u end up, after the bit
+// reversal, as the 8 x 8 points 8 rev(u) + t + rev3(m) N/8 with t = rev3(s), rev the reversal of
+// L - 6 bits. Each group m of 8 consecutive final points is a complete transform of stages 0 to 2.
+
+struct small_twiddles {
+    double w1_re, w1_im;       // stage 1, offset 1
+    double w2_re[3], w2_im[3]; // stage 2, offsets 1 to 3
+};
+
+small_twiddles first_stage_twiddles(int32_t direction)
+{
+    small_twiddles t;
+    rotation r1 = stage_rotation(1, direction);
+    double w_re = 1.0, w_im = 0.0;
+    twiddle_step<scalar_ops>(w_re, w_im, r1.sigma, r1.beta);
+    t.w1_re = w_re;
+    t.w1_im = w_im;
+    rotation r2 = stage_rotation(2, direction);
+    w_re = 1.0;
+    w_im = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        twiddle_step<scalar_ops>(w_re, w_im, r2.sigma, r2.beta);
+        t.w2_re[a] = w_re;
+        t.w2_im[a] = w_im;
+    }
+    return t;
+}
+
+// Reads set `src` (rows of 8 points `row` doubles apart, interleaved) and writes its 8 groups in
+// blocks, group m at dst + m dst_row.
+void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
+               const small_twiddles& t)
+{
+    constexpr int REV3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const vec w1_re = ops::set1(t.w1_re), w1_im = ops::set1(t.w1_im);
+    vec w2_re[3], w2_im[3];
+    for (int a = 0; a < 3; ++a) {
+        w2_re[a] = ops::set1(t.w2_re[a]);
+        w2_im[a] = ops::set1(t.w2_im[a]);
+    }
+    static_for<8 / W>([&](auto c) {
+        vec x_re[8], x_im[8];
+        static_for<8>([&](auto k) {
+            const double* p = src + REV3[k] * row + 2 * W * c;
+            ops::split(ops::load(p), ops::load(p + W), x_re[k], x_im[k]);
+        });
+        for (int k = 0; k < 8; k += 2)
+            butterfly_unit(x_re[k], x_im[k], x_re[k + 1], x_im[k + 1]);
+        for (int k = 0; k < 8; k += 4) {
+            butterfly_unit(x_re[k], x_im[k], x_re[k + 2], x_im[k + 2]);
+            butterfly<false>(x_re[k + 1], x_im[k + 1], x_re[k + 3], x_im[k + 3], w1_re, w1_im);
+        }
+        butterfly_unit(x_re[0], x_im[0], x_re[4], x_im[4]);
+        for (int a = 1; a < 4; ++a)
+            butterfly<false>(x_re[a], x_im[a], x_re[a + 4], x_im[a + 4], w2_re[a - 1],
+                             w2_im[a - 1]);
+        static_for<8 / W>([&](auto tb) {
+            vec r_re[W], r_im[W];
+            static_for<W>([&](auto j) {
+                r_re[j] = x_re[W * tb + lane_point(j)];
+                r_im[j] = x_im[W * tb + lane_point(j)];
+            });
+            ops::transpose(r_re);
+            ops::transpose(r_im);
+            static_for<W>([&](auto k) {
+                double* q = dst + REV3[W * c + lane_point(k)] * dst_row + 2 * W * tb;
+                ops::store(q, r_re[k]);
+                ops::store(q + W, r_im[k]);
+            });
+        });
+    });
+}
+
+int32_t reverse_bits(int32_t v, int bits)
+{
+    int32_t r = 0;
+    for (int b = 0; b < bits; ++b) {
+        r = (r << 1) | (v & 1);
+        v >>= 1;
+    }
+    return r;
+}
+
+void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t)
+{
+    alignas(64) double saved[128];
+    int32_t sets = points / 64;
+    ptrdiff_t row = ptrdiff_t{2} * (points / 8);
+    for (int32_t u = 0; u < sets; ++u) {
+        int32_t v = reverse_bits(u, log_points - 6);
+        if (v < u)
+            continue;
+        double* set_u = data + 16 * ptrdiff_t{u};
+        double* set_v = data + 16 * ptrdiff_t{v};
+        // Set u goes where set v lies and the other way round (or onto itself).
+        first_set(saved, 16, set_u, row, t);
+        if (v != u)
+            first_set(set_u, row, set_v, row, t);
+        for (int m = 0; m < 8; ++m)
+            for (int k = 0; k < 16; k += W)
+                ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Passes of 1 to 3 fused stages.
+//
+// A group: the 2^R points x + k h (k < 2^R) of stages l .. l + R - 1 with h = 2^l, in blocks of W
+// points at consecutive offsets. Stage l + s pairs k with k + 2^s, with the twiddle factors of
+// the offsets a + (k mod 2^s) h, taken from twiddle[s] at (k mod 2^s) twiddle_step doubles.
+
+template <int R, bool KEEP_FIRST, output OUT>
+inline void group(double* x, ptrdiff_t step, const double* const* twiddle, ptrdiff_t twiddle_step,
+                  vec scale)
+{
+    constexpr int K = 1 << R;
+    vec re[K], im[K];
+    static_for<K>([&](auto k) {
+        re[k] = ops::load(x + k * step);
+        im[k] = ops::load(x + k * step + W);
+    });
+    static_for<R>([&](auto s) {
+        constexpr int half = 1 << s;
+        static_for<half>([&](auto c) {
+            const double* w = twiddle[s] + c * twiddle_step;
+            vec w_re = ops::load(w);
+            vec w_im = ops::load(w + W);
+            static_for<K / (2 * half)>([&](auto b) {
+                constexpr int i = 2 * half * b + c;
+                if constexpr (KEEP_FIRST && c == 0)
+                    butterfly<true>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                else
+                    butterfly<false>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+            });
+        });
+    });
+    static_for<K>([&](auto k) {
+        double* p = x + k * step;
+        if constexpr (OUT == output::blocks) {
+            ops::store(p, re[k]);
+            ops::store(p + W, im[k]);
+        } else {
+            if constexpr (OUT == output::scaled) {
+                re[k] = ops::mul(re[k], scale);
+                im[k] = ops::mul(im[k], scale);
+            }
+            vec lo, hi;
+            ops::join(re[k], im[k], lo, hi);
+            ops::store(p, lo);
+            ops::store(p + W, hi);
+        }
+    });
+}
+
+// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables.
+template <int R, output OUT>
+void table_pass(int32_t points, int stage, double* data, const double* tables, vec scale)
+{
+    int32_t h = int32_t{1} << stage;
+    int32_t span = h << R;
+    ptrdiff_t step = 2 * ptrdiff_t{h};
+    const double* twiddle[3];
+    for (int s = 0; s < R; ++s)
+        twiddle[s] = tables + table_offset(stage + s);
+    for (int32_t b = 0; b < points; b += span) {
+        double* x = data + 2 * ptrdiff_t{b};
+        group<R, true, OUT>(x, step, twiddle, step, scale);
+        for (int32_t a = W; a < h; a += W) {
+            const double* t[3];
+            for (int s = 0; s < R; ++s)
+                t[s] = twiddle[s] + 2 * ptrdiff_t{a};
+            group<R, false, OUT>(x + 2 * ptrdiff_t{a}, step, t, step, scale);
+        }
+    }
+}
+
+template <output OUT>
+void table_pass(int fused, int32_t points, int stage, double* data, const double* tables, vec scale)
+{
+    if constexpr (MAX_FUSED >= 3) {
+        if (fused == 3) {
+            table_pass<3, OUT>(points, stage, data, tables, scale);
+            return;
+        }
+    }
+    if (fused == 2)
+        table_pass<2, OUT>(points, stage, data, tables, scale);
+    else
+        table_pass<1, OUT>(points, stage, data, tables, scale);
+}
+
+// The table stages 3 .. end - 1 over `points` points at data, as passes of up to MAX_FUSED
+// stages, the larger passes first. The last pass leaves its points as `last`.
+template <output LAST>
+void table_stages(int32_t points, int end, double* data, const double* tables, vec scale)
+{
+    int stage = FIRST_TABLE_STAGE;
+    int remaining = end - stage;
+    int passes = (remaining + MAX_FUSED - 1) / MAX_FUSED;
+    for (int p = 0; p < passes; ++p) {
+        int fused = (remaining + (passes - p) - 1) / (passes - p);
+        if (p + 1 < passes)
+            table_pass<output::blocks>(fused, points, stage, data, tables, scale);
+        else
+            table_pass<LAST>(fused, points, stage, data, tables, scale);
+        stage += fused;
+        remaining -= fused;
+    }
+}
+
+// A stage too long for a table, one pass; its chain is generated CHUNK offsets at a time.
+constexpr int32_t CHUNK = 512;
+
+template <output OUT>
+void chunked_stage(int32_t points, int stage, double* data, int32_t direction, vec scale)
+{
+    constexpr int32_t GROUP = 8;
+    int32_t h = int32_t{1} << stage;
+    ptrdiff_t step = 2 * ptrdiff_t{h};
+    rotation r = stage_rotation(stage, direction);
+    alignas(64) double buffer[2 * CHUNK];
+    double w_re = 1.0, w_im = 0.0;
+    for (int32_t c = 0; c < h; c += CHUNK) {
+        for (int32_t g = 0; g < CHUNK; g += GROUP) {
+            double* q = buffer + 2 * g;
+            static_for<GROUP>([&](auto j) {
+                if (c > 0 || g > 0 || j > 0)
+                    twiddle_step<scalar_ops>(w_re, w_im, r.sigma, r.beta);
+                q[real_offset(j)] = w_re;
+                q[real_offset(j) + W] = w_im;
+            });
+        }
+        for (int32_t b = 0; b < points; b += 2 * h) {
+            double* x = data + 2 * (ptrdiff_t{b} + c);
+            int32_t a = 0;
+            if (c == 0) {
+                const double* t = buffer;
+                group<1, true, OUT>(x, step, &t, 0, scale);
+                a = W;
+            }
+            for (; a < CHUNK; a += W) {
+                const double* t = buffer + 2 * a;
+                group<1, false, OUT>(x + 2 * a, step, &t, 0, scale);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole transforms.
+
+// The vector transforms need 8 x 8 points for the bit reversal.
+constexpr int32_t MIN_POINTS = 64;
+
+// Transform of N = 2^log_points points, with the table stages already in `tables`.
+template <output LAST>
+void transform(int32_t points, int log_points, double* data, int32_t direction,
+               const double* tables, double scale_factor)
+{
+    vec scale = ops::set1(scale_factor);
+    small_twiddles t = first_stage_twiddles(direction);
+    bit_reverse_first_stages(points, log_points, data, t);
+    if (log_points <= TABLE_STAGES) {
+        table_stages<LAST>(points, log_points, data, tables, scale);
+        return;
+    }
+    // Blocks of 2^TABLE_STAGES points stay in cache for every table stage.
+    constexpr int32_t BLOCK = int32_t{1} << TABLE_STAGES;
+    for (int32_t b = 0; b < points; b += BLOCK)
+        table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tables, scale);
+    for (int stage = TABLE_STAGES; stage < log_points - 1; ++stage)
+        chunked_stage<output::blocks>(points, stage, data, direction, scale);
+    chunked_stage<LAST>(points, log_points - 1, data, direction, scale);
+}
+
+int table_top(int log_points)
+{
+    return (log_points < TABLE_STAGES ? log_points : TABLE_STAGES) - 1;
+}
+
+void forward(int32_t points, int log_points, double* data)
+{
+    alignas(64) double tables[TABLE_CAPACITY];
+    lane_queue queues[G];
+    const int32_t direction = -1;
+    double* table = tables;
+    queue_tables(table_top(log_points), 1, &direction, &table, queues);
+    fill_tables(queues);
+    transform<output::interleaved>(points, log_points, data, direction, tables, 1.0);
+}
+
+// The inverse scales all n doubles; an odd n leaves one beyond the points.
+void scale_odd_tail(int32_t n, double* data)
+{
+    if (n % 2 != 0)
+        data[n - 1] *= 1.0 / static_cast<double>(n / 2);
+}
+
+void backward(int32_t points, int log_points, double* data)
+{
+    alignas(64) double tables[TABLE_CAPACITY];
+    lane_queue queues[G];
+    const int32_t direction = 1;
+    double* table = tables;
+    queue_tables(table_top(log_points), 1, &direction, &table, queues);
+    fill_tables(queues);
+    transform<output::scaled>(points, log_points, data, direction, tables,
+                              1.0 / static_cast<double>(points));
+}
+
+} // namespace
 
 void fft_forward(std::int32_t n, double* data)
 {
-    kalvento::fft_forward(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_forward(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    forward(points, log_points, data);
 }
+
 void fft_backward(std::int32_t n, double* data)
 {
-    kalvento::fft_backward(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_backward(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    backward(points, log_points, data);
+    scale_odd_tail(n, data);
 }
+
 void fft_transform_pair(std::int32_t n, double* data)
 {
-    kalvento::fft_transform_pair(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_transform_pair(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    // Small transforms: both directions' tables in one run of the chains, the inverse's chains
+    // advancing beside the forward's.
+    if (2 * table_doubles(log_points) <= TABLE_CAPACITY) {
+        alignas(64) double tables[TABLE_CAPACITY];
+        lane_queue queues[G];
+        const int32_t directions[2] = {-1, 1};
+        double* table[2] = {tables, tables + table_doubles(log_points)};
+        queue_tables(log_points - 1, 2, directions, table, queues);
+        fill_tables(queues);
+        transform<output::interleaved>(points, log_points, data, -1, table[0], 1.0);
+        transform<output::scaled>(points, log_points, data, 1, table[1],
+                                  1.0 / static_cast<double>(points));
+    } else {
+        forward(points, log_points, data);
+        backward(points, log_points, data);
+    }
+    scale_odd_tail(n, data);
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
