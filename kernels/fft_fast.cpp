@@ -34,10 +34,15 @@ namespace {
 using std::int32_t;
 using std::ptrdiff_t;
 
+// The hot loops are unrolled at compile time and must be inlined whole: the vectors of a group
+// stay in registers only if nothing of it is called out of line.
+#define FFT_INLINE inline __attribute__((always_inline))
+#define FFT_UNROLLED __attribute__((always_inline))
+
 template <int COUNT, class F>
-inline void static_for(F&& f)
+FFT_INLINE void static_for(F&& f)
 {
-    [&]<int... I>(std::integer_sequence<int, I...>)
+    [&]<int... I>(std::integer_sequence<int, I...>) FFT_UNROLLED
     {
         (f(std::integral_constant<int, I>{}), ...);
     }
@@ -245,8 +250,8 @@ constexpr int stored_point(int i)
 
 // One step of a stage's twiddle recurrence, exactly as the plain transform takes it.
 template <class V>
-inline void twiddle_step(typename V::vec& w_re, typename V::vec& w_im, typename V::vec s,
-                         typename V::vec beta)
+FFT_INLINE void twiddle_step(typename V::vec& w_re, typename V::vec& w_im, typename V::vec s,
+                             typename V::vec beta)
 {
     typename V::vec next_re = V::sub(V::sub(w_re, V::mul(s, w_im)), V::mul(beta, w_re));
     typename V::vec next_im = V::sub(V::add(w_im, V::mul(s, w_re)), V::mul(beta, w_im));
@@ -290,134 +295,253 @@ constexpr ptrdiff_t table_offset(int stage)
 }
 constexpr ptrdiff_t TABLE_CAPACITY = table_doubles(TABLE_STAGES);
 
-struct chain {
-    double* table;
-    int32_t entries;
-    rotation r;
-};
-
 constexpr int G = chain_ops::W;
 constexpr int MAX_LANE_CHAINS = 2 * TABLE_STAGES;
 
-struct lane_queue {
-    chain items[MAX_LANE_CHAINS];
-    int count = 0;
+// One stage's chain of one direction, to be written into its table.
+struct table_chain {
+    double* table;
+    int32_t entries;
+    int stage;
+    int32_t direction;
+    bool rotated;
+    rotation r;
 };
 
-// Runs the chains of every lane queue, each lane one chain after the other, writing each chain's
-// table. A lane whose queue is done keeps stepping into a scratch block.
-void fill_tables(lane_queue* queues)
-{
-    using cvec = chain_ops::vec;
-    alignas(64) double state_re[G], state_im[G], state_s[G], state_beta[G];
-    alignas(64) double sink[16];
-    double* dst[G];
-    ptrdiff_t stride[G];
-    int32_t left[G];
-    int next[G];
+struct lane_queue {
+    table_chain items[MAX_LANE_CHAINS];
+    int count;
+};
 
-    auto start = [&](int c) {
-        if (next[c] < queues[c].count) {
-            const chain& k = queues[c].items[next[c]++];
-            state_re[c] = 1.0;
-            state_im[c] = 0.0;
-            state_s[c] = k.r.sigma;
-            state_beta[c] = k.r.beta;
-            dst[c] = k.table;
-            stride[c] = 16;
-            left[c] = k.entries / 8;
-        } else {
-            dst[c] = sink;
-            stride[c] = 0;
-            left[c] = 0;
-        }
-    };
+// Runs the table chains, G at a time in the lanes of a vector, each lane one chain after the
+// other, eight offsets per round. The transforms run a round now and then between their groups
+// of butterflies, so that the chains' latency overlaps the butterflies, and wait for it where they
+// need a table that is not yet complete. Lane 0 holds the longest queue; a lane whose queue is
+// done repeats lane 0's chain into lane 0's table.
+struct chain_runner {
+    lane_queue queues[G];
+    // The round at which the chain of (direction index, stage) starts in its lane.
+    int32_t begin[2][TABLE_STAGES];
+    int next[G];
+    int32_t end[G];
+    int32_t until;
+    int32_t total;
+    bool pending;
+    // The lanes' state between runs of rounds.
+    alignas(64) double w_re[G];
+    alignas(64) double w_im[G];
+    alignas(64) double sigma[G];
+    alignas(64) double beta[G];
+    double* dst[G];
+    int32_t done;
+};
+
+// The runner's state while a loop runs rounds: in registers.
+struct chain_regs {
+    chain_ops::vec w_re, w_im, s, beta;
+    double* dst[G];
+    int32_t done;
+};
+
+FFT_INLINE chain_regs runner_regs(const chain_runner& r)
+{
+    chain_regs q;
+    q.w_re = chain_ops::load(r.w_re);
+    q.w_im = chain_ops::load(r.w_im);
+    q.s = chain_ops::load(r.sigma);
+    q.beta = chain_ops::load(r.beta);
+    for (int c = 0; c < G; ++c)
+        q.dst[c] = r.dst[c];
+    q.done = r.done;
+    return q;
+}
+
+FFT_INLINE void runner_keep(chain_runner& r, const chain_regs& q)
+{
+    chain_ops::store(r.w_re, q.w_re);
+    chain_ops::store(r.w_im, q.w_im);
+    chain_ops::store(r.sigma, q.s);
+    chain_ops::store(r.beta, q.beta);
+    for (int c = 0; c < G; ++c)
+        r.dst[c] = q.dst[c];
+    r.done = q.done;
+}
+
+void queue_chain(chain_runner& r, int lane, int index, int32_t direction, int stage, double* tables)
+{
+    lane_queue& q = r.queues[lane];
+    int32_t begin = 0;
+    for (int i = 0; i < q.count; ++i)
+        begin += q.items[i].entries / 8;
+    r.begin[index][stage] = begin;
+    q.items[q.count++] = {
+        tables + table_offset(stage), int32_t{1} << stage, stage, direction, false, {}};
+}
+
+// The sin calls of each lane's next chain, made ahead of its start so that they overlap the
+// rounds before it.
+__attribute__((noinline)) void runner_rotate(chain_runner& r)
+{
     for (int c = 0; c < G; ++c) {
-        state_re[c] = 1.0;
-        state_im[c] = 0.0;
-        state_s[c] = 0.0;
-        state_beta[c] = 0.0;
-        next[c] = 0;
-        start(c);
+        if (r.next[c] < r.queues[c].count) {
+            table_chain& k = r.queues[c].items[r.next[c]];
+            if (!k.rotated) {
+                k.r = stage_rotation(k.stage, k.direction);
+                k.rotated = true;
+            }
+        }
     }
-    for (;;) {
-        int32_t run = 0;
-        for (int c = 0; c < G; ++c)
-            if (left[c] > 0 && (run == 0 || left[c] < run))
-                run = left[c];
-        if (run == 0)
-            return;
-        cvec w_re = chain_ops::load(state_re);
-        cvec w_im = chain_ops::load(state_im);
-        cvec s = chain_ops::load(state_s);
-        cvec beta = chain_ops::load(state_beta);
-        for (int32_t it = 0; it < run; ++it) {
-            cvec rows_re[8], rows_im[8];
-            rows_re[0] = w_re;
-            rows_im[0] = w_im;
-            for (int j = 1; j < 8; ++j) {
-                twiddle_step<chain_ops>(w_re, w_im, s, beta);
-                rows_re[j] = w_re;
-                rows_im[j] = w_im;
-            }
-            twiddle_step<chain_ops>(w_re, w_im, s, beta);
-            static_for<8 / G>([&](auto g) {
-                constexpr int first = g * G;
-                cvec t_re[G], t_im[G];
-                static_for<G>([&](auto i) {
-                    t_re[i] = rows_re[stored_point(first + i)];
-                    t_im[i] = rows_im[stored_point(first + i)];
-                });
-                chain_ops::transpose(t_re);
-                chain_ops::transpose(t_im);
-                constexpr int offset = 2 * W * (first / W) + first % W;
-                for (int c = 0; c < G; ++c) {
-                    chain_ops::store(dst[c] + offset, t_re[c]);
-                    chain_ops::store(dst[c] + offset + W, t_im[c]);
-                }
-            });
-            for (int c = 0; c < G; ++c)
-                dst[c] += stride[c];
+    r.pending = false;
+}
+
+// Lane c takes up its next chain, or repeats lane 0's.
+void runner_next_chain(chain_runner& r, int c)
+{
+    if (r.next[c] < r.queues[c].count) {
+        table_chain& k = r.queues[c].items[r.next[c]++];
+        if (!k.rotated) {
+            k.r = stage_rotation(k.stage, k.direction);
+            k.rotated = true;
         }
-        chain_ops::store(state_re, w_re);
-        chain_ops::store(state_im, w_im);
-        for (int c = 0; c < G; ++c) {
-            if (left[c] > 0) {
-                left[c] -= run;
-                if (left[c] == 0)
-                    start(c);
-            }
-        }
+        r.w_re[c] = 1.0;
+        r.w_im[c] = 0.0;
+        r.sigma[c] = k.r.sigma;
+        r.beta[c] = k.r.beta;
+        r.dst[c] = k.table;
+        r.end[c] = r.done + k.entries / 8;
+        r.pending = true;
+    } else {
+        r.w_re[c] = r.w_re[0];
+        r.w_im[c] = r.w_im[0];
+        r.sigma[c] = r.sigma[0];
+        r.beta[c] = r.beta[0];
+        r.dst[c] = r.dst[0];
+        r.end[c] = r.end[0];
     }
 }
 
-// Queues the table chains of stages 3 .. top for the given directions: the longest chain of each
-// direction gets a lane of its own, the shorter ones follow each other in another lane, shortest
-// first. With fewer lanes than queues, queues share lanes.
-void queue_tables(int top, int directions, const int32_t* direction, double* const* tables,
-                  lane_queue* queues)
+void runner_until(chain_runner& r)
 {
-    int queue = 0;
-    auto add = [&](int q, int stage, int d) {
-        lane_queue& lane = queues[q % G];
-        lane.items[lane.count++] = {tables[d] + table_offset(stage), int32_t{1} << stage,
-                                    stage_rotation(stage, direction[d])};
+    r.until = r.end[0];
+    for (int c = 1; c < G; ++c)
+        if (r.end[c] < r.until)
+            r.until = r.end[c];
+}
+
+__attribute__((noinline)) void runner_switch(chain_runner& r, chain_regs& q)
+{
+    runner_keep(r, q);
+    for (int c = 1; c < G; ++c)
+        if (r.end[c] == r.done)
+            runner_next_chain(r, c);
+    runner_until(r);
+    q = runner_regs(r);
+}
+
+// The table chains of stages 3 .. top of one direction (index 0) or of both (forward index 0,
+// inverse index 1). The stages a transform needs first come first; with both directions the
+// inverse's chains fill what the forward's leave of the lanes, so the forward's tables are ready
+// early and the inverse's by the time the forward ends.
+void runner_start(chain_runner& r, int top, int directions, const int32_t* direction,
+                  double* const* tables)
+{
+    for (int c = 0; c < G; ++c)
+        r.queues[c].count = 0;
+    auto add_rest = [&](int lane, int index, int32_t dir) {
+        for (int stage = FIRST_TABLE_STAGE; stage < top - 1; ++stage)
+            queue_chain(r, lane, index, dir, stage, tables[index]);
     };
-    for (int d = 0; d < directions; ++d) {
-        add(queue++, top, d);
-        if (top > FIRST_TABLE_STAGE) {
-            for (int stage = FIRST_TABLE_STAGE; stage < top; ++stage)
-                add(queue, stage, d);
-            ++queue;
+    if constexpr (G >= 4) {
+        for (int d = 0; d < directions; ++d) {
+            int32_t dir = direction[d];
+            queue_chain(r, d == 0 ? 0 : 3, d, dir, top, tables[d]);
+            queue_chain(r, 1, d, dir, top - 1, tables[d]);
+            add_rest(2, d, dir);
         }
+    } else if constexpr (G == 2) {
+        queue_chain(r, 0, 0, direction[0], top, tables[0]);
+        add_rest(1, 0, direction[0]);
+        queue_chain(r, 1, 0, direction[0], top - 1, tables[0]);
+    } else {
+        add_rest(0, 0, direction[0]);
+        queue_chain(r, 0, 0, direction[0], top - 1, tables[0]);
+        queue_chain(r, 0, 0, direction[0], top, tables[0]);
     }
+    r.total = 0;
+    for (int i = 0; i < r.queues[0].count; ++i)
+        r.total += r.queues[0].items[i].entries / 8;
+    r.done = 0;
+    for (int c = 0; c < G; ++c) {
+        r.next[c] = 0;
+        runner_next_chain(r, c);
+    }
+    runner_until(r);
+}
+
+// One round: eight offsets of every lane's chain, written to the tables in the block layout.
+FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
+{
+    using cvec = chain_ops::vec;
+    if (q.done == r.until)
+        runner_switch(r, q);
+    cvec rows_re[8], rows_im[8];
+    rows_re[0] = q.w_re;
+    rows_im[0] = q.w_im;
+    for (int j = 1; j < 8; ++j) {
+        twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
+        rows_re[j] = q.w_re;
+        rows_im[j] = q.w_im;
+    }
+    twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
+    static_for<8 / G>([&](auto g) FFT_UNROLLED {
+        constexpr int first = g * G;
+        cvec t_re[G], t_im[G];
+        static_for<G>([&](auto i) FFT_UNROLLED {
+            t_re[i] = rows_re[stored_point(first + i)];
+            t_im[i] = rows_im[stored_point(first + i)];
+        });
+        chain_ops::transpose(t_re);
+        chain_ops::transpose(t_im);
+        constexpr int offset = 2 * W * (first / W) + first % W;
+        static_for<G>([&](auto c) FFT_UNROLLED {
+            chain_ops::store(q.dst[c] + offset, t_re[c]);
+            chain_ops::store(q.dst[c] + offset + W, t_im[c]);
+        });
+    });
+    for (int c = 0; c < G; ++c)
+        q.dst[c] += 16;
+    ++q.done;
+    if (r.pending)
+        runner_rotate(r);
+}
+
+// A transform's view of its tables.
+struct twiddles {
+    const double* tables;
+    chain_runner* runner;
+    int index;
+};
+
+// Runs rounds until stage `stage`'s table holds its entries 0 .. entry.
+FFT_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
+{
+    int32_t target = t.runner->begin[t.index][stage] + entry / 8 + 1;
+    while (q.done < target)
+        runner_round(*t.runner, q);
+}
+
+// Runs a round, if any is left, to overlap it with the work that follows.
+FFT_INLINE void pace(const twiddles& t, chain_regs& q)
+{
+    if (q.done < t.runner->total)
+        runner_round(*t.runner, q);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Butterflies on vectors of W points: x and z are the points i and j; p = w z.
 
 template <bool KEEP_FIRST>
-inline void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec w_im)
+FFT_INLINE void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec w_im)
 {
     vec p_re, p_im;
     if constexpr (KEEP_FIRST) {
@@ -434,7 +558,7 @@ inline void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec 
 }
 
 // The offset-0 butterfly: no multiplication.
-inline void butterfly_unit(vec& x_re, vec& x_im, vec& z_re, vec& z_im)
+FFT_INLINE void butterfly_unit(vec& x_re, vec& x_im, vec& z_re, vec& z_im)
 {
     vec t_re = z_re;
     vec t_im = z_im;
@@ -490,9 +614,9 @@ void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
         w2_re[a] = ops::set1(t.w2_re[a]);
         w2_im[a] = ops::set1(t.w2_im[a]);
     }
-    static_for<8 / W>([&](auto c) {
+    static_for<8 / W>([&](auto c) FFT_UNROLLED {
         vec x_re[8], x_im[8];
-        static_for<8>([&](auto k) {
+        static_for<8>([&](auto k) FFT_UNROLLED {
             const double* p = src + REV3[k] * row + 2 * W * c;
             ops::split(ops::load(p), ops::load(p + W), x_re[k], x_im[k]);
         });
@@ -506,15 +630,15 @@ void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
         for (int a = 1; a < 4; ++a)
             butterfly<false>(x_re[a], x_im[a], x_re[a + 4], x_im[a + 4], w2_re[a - 1],
                              w2_im[a - 1]);
-        static_for<8 / W>([&](auto tb) {
+        static_for<8 / W>([&](auto tb) FFT_UNROLLED {
             vec r_re[W], r_im[W];
-            static_for<W>([&](auto j) {
+            static_for<W>([&](auto j) FFT_UNROLLED {
                 r_re[j] = x_re[W * tb + lane_point(j)];
                 r_im[j] = x_im[W * tb + lane_point(j)];
             });
             ops::transpose(r_re);
             ops::transpose(r_im);
-            static_for<W>([&](auto k) {
+            static_for<W>([&](auto k) FFT_UNROLLED {
                 double* q = dst + REV3[W * c + lane_point(k)] * dst_row + 2 * W * tb;
                 ops::store(q, r_re[k]);
                 ops::store(q + W, r_im[k]);
@@ -533,9 +657,14 @@ int32_t reverse_bits(int32_t v, int bits)
     return r;
 }
 
-void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t)
+// Rounds of the table chains run beside each set.
+constexpr int32_t SET_PACE = 2;
+
+void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
+                              const twiddles& tw)
 {
     alignas(64) double saved[128];
+    chain_regs q = runner_regs(*tw.runner);
     int32_t sets = points / 64;
     ptrdiff_t row = ptrdiff_t{2} * (points / 8);
     for (int32_t u = 0; u < sets; ++u) {
@@ -545,13 +674,19 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         double* set_u = data + 16 * ptrdiff_t{u};
         double* set_v = data + 16 * ptrdiff_t{v};
         // Set u goes where set v lies and the other way round (or onto itself).
+        for (int32_t k = 0; k < SET_PACE; ++k)
+            pace(tw, q);
         first_set(saved, 16, set_u, row, t);
-        if (v != u)
+        if (v != u) {
+            for (int32_t k = 0; k < SET_PACE; ++k)
+                pace(tw, q);
             first_set(set_u, row, set_v, row, t);
+        }
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
                 ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
     }
+    runner_keep(*tw.runner, q);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -562,22 +697,22 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
 // the offsets a + (k mod 2^s) h, taken from twiddle[s] at (k mod 2^s) twiddle_step doubles.
 
 template <int R, bool KEEP_FIRST, output OUT>
-inline void group(double* x, ptrdiff_t step, const double* const* twiddle, ptrdiff_t twiddle_step,
-                  vec scale)
+FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
+                      ptrdiff_t twiddle_step, vec scale)
 {
     constexpr int K = 1 << R;
     vec re[K], im[K];
-    static_for<K>([&](auto k) {
+    static_for<K>([&](auto k) FFT_UNROLLED {
         re[k] = ops::load(x + k * step);
         im[k] = ops::load(x + k * step + W);
     });
-    static_for<R>([&](auto s) {
+    static_for<R>([&](auto s) FFT_UNROLLED {
         constexpr int half = 1 << s;
-        static_for<half>([&](auto c) {
+        static_for<half>([&](auto c) FFT_UNROLLED {
             const double* w = twiddle[s] + c * twiddle_step;
             vec w_re = ops::load(w);
             vec w_im = ops::load(w + W);
-            static_for<K / (2 * half)>([&](auto b) {
+            static_for<K / (2 * half)>([&](auto b) FFT_UNROLLED {
                 constexpr int i = 2 * half * b + c;
                 if constexpr (KEEP_FIRST && c == 0)
                     butterfly<true>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
@@ -586,7 +721,7 @@ inline void group(double* x, ptrdiff_t step, const double* const* twiddle, ptrdi
             });
         });
     });
-    static_for<K>([&](auto k) {
+    static_for<K>([&](auto k) FFT_UNROLLED {
         double* p = x + k * step;
         if constexpr (OUT == output::blocks) {
             ops::store(p, re[k]);
@@ -604,47 +739,55 @@ inline void group(double* x, ptrdiff_t step, const double* const* twiddle, ptrdi
     });
 }
 
-// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables.
+// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables; each group first
+// moves the chains on and waits for the entries it needs.
 template <int R, output OUT>
-void table_pass(int32_t points, int stage, double* data, const double* tables, vec scale)
+void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec scale)
 {
     int32_t h = int32_t{1} << stage;
     int32_t span = h << R;
     ptrdiff_t step = 2 * ptrdiff_t{h};
     const double* twiddle[3];
     for (int s = 0; s < R; ++s)
-        twiddle[s] = tables + table_offset(stage + s);
+        twiddle[s] = tw.tables + table_offset(stage + s);
+    chain_regs q = runner_regs(*tw.runner);
     for (int32_t b = 0; b < points; b += span) {
-        double* x = data + 2 * ptrdiff_t{b};
-        group<R, true, OUT>(x, step, twiddle, step, scale);
-        for (int32_t a = W; a < h; a += W) {
+        for (int32_t a = 0; a < h; a += W) {
+            pace(tw, q);
             const double* t[3];
-            for (int s = 0; s < R; ++s)
+            for (int s = 0; s < R; ++s) {
+                need(tw, q, stage + s, a + ((int32_t{1} << s) - 1) * h + W - 1);
                 t[s] = twiddle[s] + 2 * ptrdiff_t{a};
-            group<R, false, OUT>(x + 2 * ptrdiff_t{a}, step, t, step, scale);
+            }
+            double* x = data + 2 * (ptrdiff_t{b} + a);
+            if (a == 0)
+                group<R, true, OUT>(x, step, t, step, scale);
+            else
+                group<R, false, OUT>(x, step, t, step, scale);
         }
     }
+    runner_keep(*tw.runner, q);
 }
 
 template <output OUT>
-void table_pass(int fused, int32_t points, int stage, double* data, const double* tables, vec scale)
+void table_pass(int fused, int32_t points, int stage, double* data, const twiddles& tw, vec scale)
 {
     if constexpr (MAX_FUSED >= 3) {
         if (fused == 3) {
-            table_pass<3, OUT>(points, stage, data, tables, scale);
+            table_pass<3, OUT>(points, stage, data, tw, scale);
             return;
         }
     }
     if (fused == 2)
-        table_pass<2, OUT>(points, stage, data, tables, scale);
+        table_pass<2, OUT>(points, stage, data, tw, scale);
     else
-        table_pass<1, OUT>(points, stage, data, tables, scale);
+        table_pass<1, OUT>(points, stage, data, tw, scale);
 }
 
 // The table stages 3 .. end - 1 over `points` points at data, as passes of up to MAX_FUSED
 // stages, the larger passes first. The last pass leaves its points as `last`.
 template <output LAST>
-void table_stages(int32_t points, int end, double* data, const double* tables, vec scale)
+void table_stages(int32_t points, int end, double* data, const twiddles& tw, vec scale)
 {
     int stage = FIRST_TABLE_STAGE;
     int remaining = end - stage;
@@ -652,9 +795,9 @@ void table_stages(int32_t points, int end, double* data, const double* tables, v
     for (int p = 0; p < passes; ++p) {
         int fused = (remaining + (passes - p) - 1) / (passes - p);
         if (p + 1 < passes)
-            table_pass<output::blocks>(fused, points, stage, data, tables, scale);
+            table_pass<output::blocks>(fused, points, stage, data, tw, scale);
         else
-            table_pass<LAST>(fused, points, stage, data, tables, scale);
+            table_pass<LAST>(fused, points, stage, data, tw, scale);
         stage += fused;
         remaining -= fused;
     }
@@ -675,7 +818,7 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, v
     for (int32_t c = 0; c < h; c += CHUNK) {
         for (int32_t g = 0; g < CHUNK; g += GROUP) {
             double* q = buffer + 2 * g;
-            static_for<GROUP>([&](auto j) {
+            static_for<GROUP>([&](auto j) FFT_UNROLLED {
                 if (c > 0 || g > 0 || j > 0)
                     twiddle_step<scalar_ops>(w_re, w_im, r.sigma, r.beta);
                 q[real_offset(j)] = w_re;
@@ -704,41 +847,38 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, v
 // The vector transforms need 8 x 8 points for the bit reversal.
 constexpr int32_t MIN_POINTS = 64;
 
-// Transform of N = 2^log_points points, with the table stages already in `tables`.
+// Transform of N = 2^log_points points; the chain runner of `tw` fills its tables meanwhile.
 template <output LAST>
-void transform(int32_t points, int log_points, double* data, int32_t direction,
-               const double* tables, double scale_factor)
+void transform(int32_t points, int log_points, double* data, int32_t direction, const twiddles& tw,
+               double scale_factor)
 {
     vec scale = ops::set1(scale_factor);
     small_twiddles t = first_stage_twiddles(direction);
-    bit_reverse_first_stages(points, log_points, data, t);
+    bit_reverse_first_stages(points, log_points, data, t, tw);
     if (log_points <= TABLE_STAGES) {
-        table_stages<LAST>(points, log_points, data, tables, scale);
+        table_stages<LAST>(points, log_points, data, tw, scale);
         return;
     }
     // Blocks of 2^TABLE_STAGES points stay in cache for every table stage.
     constexpr int32_t BLOCK = int32_t{1} << TABLE_STAGES;
     for (int32_t b = 0; b < points; b += BLOCK)
-        table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tables, scale);
+        table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tw, scale);
     for (int stage = TABLE_STAGES; stage < log_points - 1; ++stage)
         chunked_stage<output::blocks>(points, stage, data, direction, scale);
     chunked_stage<LAST>(points, log_points - 1, data, direction, scale);
 }
 
-int table_top(int log_points)
-{
-    return (log_points < TABLE_STAGES ? log_points : TABLE_STAGES) - 1;
-}
-
-void forward(int32_t points, int log_points, double* data)
+// One transform with tables of its own.
+template <output LAST>
+void single_transform(int32_t points, int log_points, double* data, int32_t direction,
+                      double scale_factor)
 {
     alignas(64) double tables[TABLE_CAPACITY];
-    lane_queue queues[G];
-    const int32_t direction = -1;
+    chain_runner runner;
     double* table = tables;
-    queue_tables(table_top(log_points), 1, &direction, &table, queues);
-    fill_tables(queues);
-    transform<output::interleaved>(points, log_points, data, direction, tables, 1.0);
+    int top = (log_points < TABLE_STAGES ? log_points : TABLE_STAGES) - 1;
+    runner_start(runner, top, 1, &direction, &table);
+    transform<LAST>(points, log_points, data, direction, {tables, &runner, 0}, scale_factor);
 }
 
 // The inverse scales all n doubles; an odd n leaves one beyond the points.
@@ -748,16 +888,14 @@ void scale_odd_tail(int32_t n, double* data)
         data[n - 1] *= 1.0 / static_cast<double>(n / 2);
 }
 
-void backward(int32_t points, int log_points, double* data)
+// Clears the upper halves of the vector registers before returning to the caller: gcc does not
+// always do so on every path out of these functions, and legacy SSE code that runs while they are
+// dirty (the plain kernels, the C library) is several times slower.
+inline void leave_vector_code()
 {
-    alignas(64) double tables[TABLE_CAPACITY];
-    lane_queue queues[G];
-    const int32_t direction = 1;
-    double* table = tables;
-    queue_tables(table_top(log_points), 1, &direction, &table, queues);
-    fill_tables(queues);
-    transform<output::scaled>(points, log_points, data, direction, tables,
-                              1.0 / static_cast<double>(points));
+#if defined(__AVX__)
+    _mm256_zeroupper();
+#endif
 }
 
 } // namespace
@@ -770,7 +908,8 @@ void fft_forward(std::int32_t n, double* data)
         return;
     }
     int log_points = fft_log2(points);
-    forward(points, log_points, data);
+    single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
+    leave_vector_code();
 }
 
 void fft_backward(std::int32_t n, double* data)
@@ -781,8 +920,10 @@ void fft_backward(std::int32_t n, double* data)
         return;
     }
     int log_points = fft_log2(points);
-    backward(points, log_points, data);
+    single_transform<output::scaled>(points, log_points, data, 1,
+                                     1.0 / static_cast<double>(points));
     scale_odd_tail(n, data);
+    leave_vector_code();
 }
 
 void fft_transform_pair(std::int32_t n, double* data)
@@ -793,23 +934,24 @@ void fft_transform_pair(std::int32_t n, double* data)
         return;
     }
     int log_points = fft_log2(points);
-    // Small transforms: both directions' tables in one run of the chains, the inverse's chains
-    // advancing beside the forward's.
-    if (2 * table_doubles(log_points) <= TABLE_CAPACITY) {
+    double scale_factor = 1.0 / static_cast<double>(points);
+    // Small transforms: the inverse's chains run beside the forward's, in lanes the forward's
+    // leave free, so the inverse finds its tables ready.
+    if (G >= 4 && 2 * table_doubles(log_points) <= TABLE_CAPACITY) {
         alignas(64) double tables[TABLE_CAPACITY];
-        lane_queue queues[G];
+        chain_runner runner;
         const int32_t directions[2] = {-1, 1};
         double* table[2] = {tables, tables + table_doubles(log_points)};
-        queue_tables(log_points - 1, 2, directions, table, queues);
-        fill_tables(queues);
-        transform<output::interleaved>(points, log_points, data, -1, table[0], 1.0);
-        transform<output::scaled>(points, log_points, data, 1, table[1],
-                                  1.0 / static_cast<double>(points));
+        runner_start(runner, log_points - 1, 2, directions, table);
+        transform<output::interleaved>(points, log_points, data, -1, {table[0], &runner, 0}, 1.0);
+        transform<output::scaled>(points, log_points, data, 1, {table[1], &runner, 1},
+                                  scale_factor);
     } else {
-        forward(points, log_points, data);
-        backward(points, log_points, data);
+        single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
+        single_transform<output::scaled>(points, log_points, data, 1, scale_factor);
     }
     scale_odd_tail(n, data);
+    leave_vector_code();
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
