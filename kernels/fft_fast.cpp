@@ -334,13 +334,19 @@ struct chain_runner {
     alignas(64) double beta[G];
     double* dst[G];
     int32_t done;
+    int step;
+    // The round in progress: its offsets as they come, a vector of lanes each.
+    alignas(64) double staging[8][2][G];
 };
 
-// The runner's state while a loop runs rounds: in registers.
+// The runner's state while a loop runs rounds: in registers. `step` counts the offsets of the
+// round in progress, `budget` the steps the current group of butterflies may still take.
 struct chain_regs {
     chain_ops::vec w_re, w_im, s, beta;
     double* dst[G];
     int32_t done;
+    int step;
+    int budget;
 };
 
 FFT_INLINE chain_regs runner_regs(const chain_runner& r)
@@ -353,6 +359,8 @@ FFT_INLINE chain_regs runner_regs(const chain_runner& r)
     for (int c = 0; c < G; ++c)
         q.dst[c] = r.dst[c];
     q.done = r.done;
+    q.step = r.step;
+    q.budget = 0;
     return q;
 }
 
@@ -365,6 +373,7 @@ FFT_INLINE void runner_keep(chain_runner& r, const chain_regs& q)
     for (int c = 0; c < G; ++c)
         r.dst[c] = q.dst[c];
     r.done = q.done;
+    r.step = q.step;
 }
 
 void queue_chain(chain_runner& r, int lane, int index, int32_t direction, int stage, double* tables)
@@ -431,7 +440,7 @@ void runner_until(chain_runner& r)
 __attribute__((noinline)) void runner_switch(chain_runner& r, chain_regs& q)
 {
     runner_keep(r, q);
-    for (int c = 1; c < G; ++c)
+    for (int c = 0; c < G; ++c)
         if (r.end[c] == r.done)
             runner_next_chain(r, c);
     runner_until(r);
@@ -471,6 +480,7 @@ void runner_start(chain_runner& r, int top, int directions, const int32_t* direc
     for (int i = 0; i < r.queues[0].count; ++i)
         r.total += r.queues[0].items[i].entries / 8;
     r.done = 0;
+    r.step = 0;
     for (int c = 0; c < G; ++c) {
         r.next[c] = 0;
         runner_next_chain(r, c);
@@ -478,27 +488,28 @@ void runner_start(chain_runner& r, int top, int directions, const int32_t* direc
     runner_until(r);
 }
 
-// One round: eight offsets of every lane's chain, written to the tables in the block layout.
-FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
+// One offset of every lane's chain. The twiddle steps of a round are spread over a group of
+// butterflies, a step after each butterfly, so that only a few wait for their predecessor at a
+// time and the butterflies flow past them.
+FFT_INLINE void runner_step(chain_runner& r, chain_regs& q)
+{
+    chain_ops::store(r.staging[q.step][0], q.w_re);
+    chain_ops::store(r.staging[q.step][1], q.w_im);
+    twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
+    ++q.step;
+}
+
+// Writes the round's eight offsets to the tables, in the block layout, and moves lanes whose
+// chain is done to their next chain.
+FFT_INLINE void runner_flush(chain_runner& r, chain_regs& q)
 {
     using cvec = chain_ops::vec;
-    if (q.done == r.until)
-        runner_switch(r, q);
-    cvec rows_re[8], rows_im[8];
-    rows_re[0] = q.w_re;
-    rows_im[0] = q.w_im;
-    for (int j = 1; j < 8; ++j) {
-        twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
-        rows_re[j] = q.w_re;
-        rows_im[j] = q.w_im;
-    }
-    twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
     static_for<8 / G>([&](auto g) FFT_UNROLLED {
         constexpr int first = g * G;
         cvec t_re[G], t_im[G];
         static_for<G>([&](auto i) FFT_UNROLLED {
-            t_re[i] = rows_re[stored_point(first + i)];
-            t_im[i] = rows_im[stored_point(first + i)];
+            t_re[i] = chain_ops::load(r.staging[stored_point(first + i)][0]);
+            t_im[i] = chain_ops::load(r.staging[stored_point(first + i)][1]);
         });
         chain_ops::transpose(t_re);
         chain_ops::transpose(t_im);
@@ -511,8 +522,18 @@ FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
     for (int c = 0; c < G; ++c)
         q.dst[c] += 16;
     ++q.done;
+    q.step = 0;
     if (r.pending)
         runner_rotate(r);
+    if (q.done == r.until && q.done < r.total)
+        runner_switch(r, q);
+}
+
+FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
+{
+    while (q.step < 8)
+        runner_step(r, q);
+    runner_flush(r, q);
 }
 
 // A transform's view of its tables.
@@ -530,12 +551,38 @@ FFT_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
         runner_round(*t.runner, q);
 }
 
-// Runs a round, if any is left, to overlap it with the work that follows.
-FFT_INLINE void pace(const twiddles& t, chain_regs& q)
+// Whether the runner has `steps` steps left to take.
+FFT_INLINE bool can_take(const chain_runner& r, const chain_regs& q, int steps)
 {
-    if (q.done < t.runner->total)
-        runner_round(*t.runner, q);
+    return (r.total - q.done) * 8 - q.step >= steps;
 }
+
+// Completes the round in progress unless `steps` more steps fit in it.
+FFT_INLINE void align_round(chain_runner& r, chain_regs& q, int steps)
+{
+    if (q.step % steps != 0 && q.done < r.total)
+        runner_round(r, q);
+}
+
+// After a group of butterflies: completes the round if its offsets are all there.
+FFT_INLINE void settle(chain_runner& r, chain_regs& q)
+{
+    if (q.step == 8)
+        runner_flush(r, q);
+}
+
+// A twiddle step after each butterfly: the groups that take one take exactly as many as they
+// have butterflies, so that no branch breaks up their code.
+struct ticker {
+    chain_runner* r;
+    chain_regs* q;
+    FFT_INLINE void operator()() const { runner_step(*r, *q); }
+};
+
+// For transforms whose tables are complete.
+struct no_ticker {
+    FFT_INLINE void operator()() const {}
+};
 
 // ---------------------------------------------------------------------------------------------
 // Butterflies on vectors of W points: x and z are the points i and j; p = w z.
@@ -603,9 +650,10 @@ small_twiddles first_stage_twiddles(int32_t direction)
 }
 
 // Reads set `src` (rows of 8 points `row` doubles apart, interleaved) and writes its 8 groups in
-// blocks, group m at dst + m dst_row.
-void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
-               const small_twiddles& t)
+// blocks, group m at dst + m dst_row. `tick` runs after each butterfly.
+template <class Tick>
+FFT_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
+                          const small_twiddles& t, Tick tick)
 {
     constexpr int REV3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
     const vec w1_re = ops::set1(t.w1_re), w1_im = ops::set1(t.w1_im);
@@ -620,16 +668,27 @@ void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
             const double* p = src + REV3[k] * row + 2 * W * c;
             ops::split(ops::load(p), ops::load(p + W), x_re[k], x_im[k]);
         });
-        for (int k = 0; k < 8; k += 2)
-            butterfly_unit(x_re[k], x_im[k], x_re[k + 1], x_im[k + 1]);
-        for (int k = 0; k < 8; k += 4) {
+        static_for<4>([&](auto k) FFT_UNROLLED {
+            butterfly_unit(x_re[2 * k], x_im[2 * k], x_re[2 * k + 1], x_im[2 * k + 1]);
+        });
+        auto first_tick = [&]() FFT_UNROLLED {
+            if constexpr (c == 0)
+                tick();
+        };
+        static_for<2>([&](auto b) FFT_UNROLLED {
+            constexpr int k = 4 * b;
             butterfly_unit(x_re[k], x_im[k], x_re[k + 2], x_im[k + 2]);
+            first_tick();
             butterfly<false>(x_re[k + 1], x_im[k + 1], x_re[k + 3], x_im[k + 3], w1_re, w1_im);
-        }
+            first_tick();
+        });
         butterfly_unit(x_re[0], x_im[0], x_re[4], x_im[4]);
-        for (int a = 1; a < 4; ++a)
-            butterfly<false>(x_re[a], x_im[a], x_re[a + 4], x_im[a + 4], w2_re[a - 1],
-                             w2_im[a - 1]);
+        first_tick();
+        static_for<3>([&](auto a) FFT_UNROLLED {
+            butterfly<false>(x_re[a + 1], x_im[a + 1], x_re[a + 5], x_im[a + 5], w2_re[a],
+                             w2_im[a]);
+            first_tick();
+        });
         static_for<8 / W>([&](auto tb) FFT_UNROLLED {
             vec r_re[W], r_im[W];
             static_for<W>([&](auto j) FFT_UNROLLED {
@@ -657,14 +716,27 @@ int32_t reverse_bits(int32_t v, int bits)
     return r;
 }
 
-// Rounds of the table chains run beside each set.
-constexpr int32_t SET_PACE = 2;
+// Twiddle steps beside each set: one after each butterfly of stages 1 and 2 of its first lanes.
+constexpr int SET_STEPS = 8;
 
+template <bool TICKS>
 void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
                               const twiddles& tw)
 {
     alignas(64) double saved[128];
-    chain_regs q = runner_regs(*tw.runner);
+    chain_runner& r = *tw.runner;
+    chain_regs q = runner_regs(r);
+    if constexpr (TICKS)
+        align_round(r, q, SET_STEPS);
+    auto first = [&](double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row)
+                     FFT_UNROLLED {
+                         if (TICKS && can_take(r, q, SET_STEPS)) {
+                             first_set(dst, dst_row, src, row, t, ticker{&r, &q});
+                             settle(r, q);
+                         } else {
+                             first_set(dst, dst_row, src, row, t, no_ticker{});
+                         }
+                     };
     int32_t sets = points / 64;
     ptrdiff_t row = ptrdiff_t{2} * (points / 8);
     for (int32_t u = 0; u < sets; ++u) {
@@ -674,19 +746,14 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         double* set_u = data + 16 * ptrdiff_t{u};
         double* set_v = data + 16 * ptrdiff_t{v};
         // Set u goes where set v lies and the other way round (or onto itself).
-        for (int32_t k = 0; k < SET_PACE; ++k)
-            pace(tw, q);
-        first_set(saved, 16, set_u, row, t);
-        if (v != u) {
-            for (int32_t k = 0; k < SET_PACE; ++k)
-                pace(tw, q);
-            first_set(set_u, row, set_v, row, t);
-        }
+        first(saved, 16, set_u, row);
+        if (v != u)
+            first(set_u, row, set_v, row);
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
                 ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
     }
-    runner_keep(*tw.runner, q);
+    runner_keep(r, q);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -696,9 +763,9 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
 // points at consecutive offsets. Stage l + s pairs k with k + 2^s, with the twiddle factors of
 // the offsets a + (k mod 2^s) h, taken from twiddle[s] at (k mod 2^s) twiddle_step doubles.
 
-template <int R, bool KEEP_FIRST, output OUT>
+template <int R, bool KEEP_FIRST, output OUT, class Tick>
 FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
-                      ptrdiff_t twiddle_step, vec scale)
+                      ptrdiff_t twiddle_step, vec scale, Tick tick)
 {
     constexpr int K = 1 << R;
     vec re[K], im[K];
@@ -718,6 +785,8 @@ FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
                     butterfly<true>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
                 else
                     butterfly<false>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                if constexpr (s + 2 >= R)
+                    tick();
             });
         });
     });
@@ -739,9 +808,15 @@ FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
     });
 }
 
-// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables; each group first
-// moves the chains on and waits for the entries it needs.
-template <int R, output OUT>
+// Twiddle steps beside a group of 2^R points: one after each butterfly of its last two stages.
+template <int R>
+constexpr int GROUP_STEPS = R == 3   ? 8
+                            : R == 2 ? 4
+                                     : 1;
+
+// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables. With TICKS, the
+// table chains run beside the groups, and each group waits for the entries it needs.
+template <int R, output OUT, bool TICKS>
 void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec scale)
 {
     int32_t h = int32_t{1} << stage;
@@ -750,23 +825,42 @@ void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec
     const double* twiddle[3];
     for (int s = 0; s < R; ++s)
         twiddle[s] = tw.tables + table_offset(stage + s);
-    chain_regs q = runner_regs(*tw.runner);
+    chain_runner& r = *tw.runner;
+    chain_regs q = runner_regs(r);
+    if constexpr (TICKS)
+        align_round(r, q, GROUP_STEPS<R>);
     for (int32_t b = 0; b < points; b += span) {
         for (int32_t a = 0; a < h; a += W) {
-            pace(tw, q);
             const double* t[3];
             for (int s = 0; s < R; ++s) {
-                need(tw, q, stage + s, a + ((int32_t{1} << s) - 1) * h + W - 1);
+                if constexpr (TICKS)
+                    need(tw, q, stage + s, a + ((int32_t{1} << s) - 1) * h + W - 1);
                 t[s] = twiddle[s] + 2 * ptrdiff_t{a};
             }
             double* x = data + 2 * (ptrdiff_t{b} + a);
-            if (a == 0)
-                group<R, true, OUT>(x, step, t, step, scale);
-            else
-                group<R, false, OUT>(x, step, t, step, scale);
+            if (TICKS && can_take(r, q, GROUP_STEPS<R>)) {
+                if (a == 0)
+                    group<R, true, OUT>(x, step, t, step, scale, ticker{&r, &q});
+                else
+                    group<R, false, OUT>(x, step, t, step, scale, ticker{&r, &q});
+                settle(r, q);
+            } else if (a == 0) {
+                group<R, true, OUT>(x, step, t, step, scale, no_ticker{});
+            } else {
+                group<R, false, OUT>(x, step, t, step, scale, no_ticker{});
+            }
         }
     }
-    runner_keep(*tw.runner, q);
+    runner_keep(r, q);
+}
+
+template <int R, output OUT>
+void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec scale)
+{
+    if (tw.runner->done < tw.runner->total)
+        table_pass<R, OUT, true>(points, stage, data, tw, scale);
+    else
+        table_pass<R, OUT, false>(points, stage, data, tw, scale);
 }
 
 template <output OUT>
@@ -803,41 +897,61 @@ void table_stages(int32_t points, int end, double* data, const twiddles& tw, vec
     }
 }
 
-// A stage too long for a table, one pass; its chain is generated CHUNK offsets at a time.
+// A stage too long for a table, one pass; its chain is generated CHUNK offsets at a time, the
+// next chunk's beside the butterflies of the current one.
 constexpr int32_t CHUNK = 512;
+
+// The chain of one long stage: the twiddle factor of the next offset, and how many offsets of
+// the chunk being filled are done.
+struct stage_chain {
+    double w_re, w_im;
+    rotation r;
+    int32_t made;
+};
+
+// Writes the next offset's twiddle factor into `chunk` (block layout) and steps the chain.
+FFT_INLINE void make_entry(stage_chain& k, double* chunk)
+{
+    static constexpr int OFFSET[8] = {real_offset(0), real_offset(1), real_offset(2),
+                                      real_offset(3), real_offset(4), real_offset(5),
+                                      real_offset(6), real_offset(7)};
+    double* q = chunk + 16 * (k.made / 8) + OFFSET[k.made % 8];
+    q[0] = k.w_re;
+    q[W] = k.w_im;
+    twiddle_step<scalar_ops>(k.w_re, k.w_im, k.r.sigma, k.r.beta);
+    ++k.made;
+}
 
 template <output OUT>
 void chunked_stage(int32_t points, int stage, double* data, int32_t direction, vec scale)
 {
-    constexpr int32_t GROUP = 8;
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
-    rotation r = stage_rotation(stage, direction);
-    alignas(64) double buffer[2 * CHUNK];
-    double w_re = 1.0, w_im = 0.0;
-    for (int32_t c = 0; c < h; c += CHUNK) {
-        for (int32_t g = 0; g < CHUNK; g += GROUP) {
-            double* q = buffer + 2 * g;
-            static_for<GROUP>([&](auto j) FFT_UNROLLED {
-                if (c > 0 || g > 0 || j > 0)
-                    twiddle_step<scalar_ops>(w_re, w_im, r.sigma, r.beta);
-                q[real_offset(j)] = w_re;
-                q[real_offset(j) + W] = w_im;
-            });
-        }
+    alignas(64) double chunks[2][2 * CHUNK];
+    stage_chain k{1.0, 0.0, stage_rotation(stage, direction), 0};
+    while (k.made < CHUNK)
+        make_entry(k, chunks[0]);
+    // Chain steps per group of butterflies, so that the next chunk is ready when it is needed.
+    int32_t groups = points / (2 * h) * (CHUNK / W);
+    int32_t per_group = (CHUNK + groups - 1) / groups;
+    for (int32_t c = 0, i = 0; c < h; c += CHUNK, i ^= 1) {
+        const double* chunk = chunks[i];
+        double* next = chunks[i ^ 1];
+        k.made = c + CHUNK < h ? 0 : CHUNK;
         for (int32_t b = 0; b < points; b += 2 * h) {
             double* x = data + 2 * (ptrdiff_t{b} + c);
-            int32_t a = 0;
-            if (c == 0) {
-                const double* t = buffer;
-                group<1, true, OUT>(x, step, &t, 0, scale);
-                a = W;
-            }
-            for (; a < CHUNK; a += W) {
-                const double* t = buffer + 2 * a;
-                group<1, false, OUT>(x + 2 * a, step, &t, 0, scale);
+            for (int32_t a = 0; a < CHUNK; a += W) {
+                for (int32_t n = 0; n < per_group && k.made < CHUNK; ++n)
+                    make_entry(k, next);
+                const double* t = chunk + 2 * a;
+                if (c == 0 && a == 0)
+                    group<1, true, OUT>(x, step, &t, 0, scale, no_ticker{});
+                else
+                    group<1, false, OUT>(x + 2 * a, step, &t, 0, scale, no_ticker{});
             }
         }
+        while (k.made < CHUNK)
+            make_entry(k, next);
     }
 }
 
@@ -854,7 +968,10 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
 {
     vec scale = ops::set1(scale_factor);
     small_twiddles t = first_stage_twiddles(direction);
-    bit_reverse_first_stages(points, log_points, data, t, tw);
+    if (tw.runner->done < tw.runner->total)
+        bit_reverse_first_stages<true>(points, log_points, data, t, tw);
+    else
+        bit_reverse_first_stages<false>(points, log_points, data, t, tw);
     if (log_points <= TABLE_STAGES) {
         table_stages<LAST>(points, log_points, data, tw, scale);
         return;
