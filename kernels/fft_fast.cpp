@@ -67,7 +67,6 @@ inline __m512d unpack_high(__m512d a, __m512d b)
 }
 
 struct wide_ops {
-    static constexpr int W = 8;
     using vec = __m512d;
     static vec load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, vec v) { _mm512_storeu_pd(p, v); }
@@ -114,7 +113,6 @@ struct wide_ops {
 
 #if defined(__AVX2__)
 struct avx2_ops {
-    static constexpr int W = 4;
     using vec = __m256d;
     static vec load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, vec v) { _mm256_storeu_pd(p, v); }
@@ -150,7 +148,6 @@ struct avx2_ops {
 
 #if defined(__SSE2__)
 struct sse2_ops {
-    static constexpr int W = 2;
     using vec = __m128d;
     static vec load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, vec v) { _mm_storeu_pd(p, v); }
@@ -180,7 +177,6 @@ struct sse2_ops {
 #endif
 
 struct scalar_ops {
-    static constexpr int W = 1;
     using vec = double;
     static vec load(const double* p) { return *p; }
     static void store(double* p, vec v) { *p = v; }
@@ -221,7 +217,8 @@ using chain_ops = scalar_ops;
 #endif
 
 using vec = ops::vec;
-constexpr int W = ops::W;
+// Doubles per vector.
+constexpr int W = sizeof(ops::vec) / sizeof(double);
 // Butterfly stages fused per pass: eight rows of points need 16 registers, which only AVX-512
 // has to spare.
 constexpr int MAX_FUSED = W == 8 ? 3 : 2;
@@ -295,7 +292,7 @@ constexpr ptrdiff_t table_offset(int stage)
 }
 constexpr ptrdiff_t TABLE_CAPACITY = table_doubles(TABLE_STAGES);
 
-constexpr int G = chain_ops::W;
+constexpr int G = sizeof(chain_ops::vec) / sizeof(double);
 constexpr int MAX_LANE_CHAINS = 2 * TABLE_STAGES;
 
 // One stage's chain of one direction, to be written into its table.
