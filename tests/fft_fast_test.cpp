@@ -6,6 +6,7 @@
 #include "kernels/kernel_set.h"
 #include "test_support.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -161,6 +162,72 @@ TEST(FftFast, UnitImpulseGivesExactOnes)
             }
         }
     });
+}
+
+TEST(FftFast, DataOnAnyEightByteBoundary)
+{
+    lagged_rng g = advanced_generator(13);
+    for (std::int32_t points : {64, 1024, 8192}) {
+        for (int shift : {1, 3}) {
+            std::vector<double> input = drawn(2 * points, g);
+            for (const transform_kind& kind : KINDS) {
+                std::vector<double> expected = applied(plain_kernels().*kind.fn, input);
+                for_each_code_path([&](const kernel_set& fast) {
+                    std::vector<double> buffer(2 * points + 8);
+                    std::copy(input.begin(), input.end(), buffer.begin() + shift);
+                    (fast.*kind.fn)(2 * points, buffer.data() + shift);
+                    std::vector<double> actual(buffer.begin() + shift,
+                                               buffer.begin() + shift + 2 * points);
+                    EXPECT_EQ(first_difference(actual, expected), -1)
+                        << points << " points at +" << shift << ", " << kind.name;
+                });
+            }
+        }
+    }
+}
+
+// Calls of different sizes and directions, one after the other, each on its own vector: nothing
+// one call leaves behind may reach the next.
+TEST(FftFast, CallsInAnyOrderAreIndependent)
+{
+    struct call {
+        std::int32_t points;
+        int kind;
+    };
+    const call calls[] = {{1024, 0}, {2048, 1}, {64, 2},   {1 << 13, 0}, {1024, 1},
+                          {1024, 2}, {4096, 0}, {2048, 0}, {1 << 13, 2}, {64, 1}};
+    lagged_rng g = advanced_generator(17);
+    std::vector<std::vector<double>> inputs;
+    for (const call& c : calls)
+        inputs.push_back(drawn(2 * c.points, g));
+    std::vector<std::vector<double>> expected = inputs;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        applied(plain_kernels().*KINDS[calls[i].kind].fn, expected[i]).swap(expected[i]);
+    for_each_code_path([&](const kernel_set& fast) {
+        std::vector<std::vector<double>> actual = inputs;
+        for (std::size_t i = 0; i < actual.size(); ++i)
+            (fast.*KINDS[calls[i].kind].fn)(2 * calls[i].points, actual[i].data());
+        for (std::size_t i = 0; i < actual.size(); ++i)
+            EXPECT_EQ(first_difference(actual[i], expected[i]), -1) << "call " << i;
+    });
+}
+
+// The whole measurement, replayed to a fixed repetition count: the same vector, so the same
+// checksum, with the fast kernels as with the plain ones.
+TEST(FftFast, MeasurementGivesThePlainChecksum)
+{
+    for (std::int32_t points : {1024, 1 << 14}) {
+        lagged_rng g = advanced_generator(0);
+        kernel_result plain;
+        bench_fft(points, g, {0.0, 8}, plain_kernels(), plain);
+        for_each_code_path([&](const kernel_set& fast) {
+            lagged_rng h = advanced_generator(0);
+            kernel_result result;
+            bench_fft(points, h, {0.0, 8}, fast, result);
+            EXPECT_EQ(result.reps, 8);
+            EXPECT_TRUE(same_bits(result.checksum, plain.checksum)) << points;
+        });
+    }
 }
 
 TEST(FftFastDeathTest, LengthsThatAreNoPowerOfTwoEndTheRun)
