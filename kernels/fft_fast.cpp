@@ -223,7 +223,7 @@ constexpr int W = sizeof(ops::vec) / sizeof(double);
 // has to spare.
 constexpr int MAX_FUSED = W == 8 ? 3 : 2;
 
-// Lane k of a block holds point LANE_POINT[k] of the block.
+// Lane k of a block holds point lane_point(k) of the block.
 constexpr int lane_point(int k)
 {
     return k % 2 == 0 ? k / 2 : W / 2 + k / 2;
@@ -311,10 +311,10 @@ struct lane_queue {
 };
 
 // Runs the table chains, G at a time in the lanes of a vector, each lane one chain after the
-// other, eight offsets per round. The transforms run a round now and then between their groups
-// of butterflies, so that the chains' latency overlaps the butterflies, and wait for it where they
-// need a table that is not yet complete. Lane 0 holds the longest queue; a lane whose queue is
-// done repeats lane 0's chain into lane 0's table.
+// other, eight offsets per round. The transforms take its steps between their butterflies, so
+// that the chains' latency overlaps the butterflies, and wait for it where they need a table that
+// is not yet complete. Lane 0 holds the longest queue; a lane whose queue is done repeats lane
+// 0's chain into lane 0's table.
 struct chain_runner {
     lane_queue queues[G];
     // The round at which the chain of (direction index, stage) starts in its lane.
@@ -336,14 +336,13 @@ struct chain_runner {
     alignas(64) double staging[8][2][G];
 };
 
-// The runner's state while a loop runs rounds: in registers. `step` counts the offsets of the
-// round in progress, `budget` the steps the current group of butterflies may still take.
+// The runner's state while a loop runs it: in registers. `done` counts the rounds complete,
+// `step` the offsets of the round in progress.
 struct chain_regs {
     chain_ops::vec w_re, w_im, s, beta;
     double* dst[G];
     int32_t done;
     int step;
-    int budget;
 };
 
 FFT_INLINE chain_regs runner_regs(const chain_runner& r)
@@ -357,7 +356,6 @@ FFT_INLINE chain_regs runner_regs(const chain_runner& r)
         q.dst[c] = r.dst[c];
     q.done = r.done;
     q.step = r.step;
-    q.budget = 0;
     return q;
 }
 
@@ -647,7 +645,8 @@ small_twiddles first_stage_twiddles(int32_t direction)
 }
 
 // Reads set `src` (rows of 8 points `row` doubles apart, interleaved) and writes its 8 groups in
-// blocks, group m at dst + m dst_row. `tick` runs after each butterfly.
+// blocks, group m at dst + rev3(m) dst_row. `tick` runs after each butterfly of stages 1 and 2
+// in the first W lanes.
 template <class Tick>
 FFT_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
                           const small_twiddles& t, Tick tick)
@@ -713,7 +712,7 @@ int32_t reverse_bits(int32_t v, int bits)
     return r;
 }
 
-// Twiddle steps beside each set: one after each butterfly of stages 1 and 2 of its first lanes.
+// Twiddle steps beside each set.
 constexpr int SET_STEPS = 8;
 
 template <bool TICKS>
