@@ -733,12 +733,8 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
                              first_set(dst, dst_row, src, row, t, no_ticker{});
                          }
                      };
-    int32_t sets = points / 64;
     ptrdiff_t row = ptrdiff_t{2} * (points / 8);
-    for (int32_t u = 0; u < sets; ++u) {
-        int32_t v = reverse_bits(u, log_points - 6);
-        if (v < u)
-            continue;
+    auto exchange = [&](int32_t u, int32_t v) FFT_UNROLLED {
         double* set_u = data + 16 * ptrdiff_t{u};
         double* set_v = data + 16 * ptrdiff_t{v};
         // Set u goes where set v lies and the other way round (or onto itself).
@@ -748,6 +744,32 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
                 ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
+    };
+    // Sets are numbered by `bits` bits. For large transforms they go in tiles of 2^TILE x 2^TILE
+    // sets whose numbers share their middle bits, so that the partners of a tile's sets lie on a
+    // few pages too and the pages of both stay in the TLB and their lines in L2.
+    constexpr int TILE = 5;
+    int bits = log_points - 6;
+    if (bits < 2 * TILE) {
+        for (int32_t u = 0; u < points / 64; ++u) {
+            int32_t v = reverse_bits(u, bits);
+            if (v >= u)
+                exchange(u, v);
+        }
+    } else {
+        int middle = bits - 2 * TILE;
+        for (int32_t mid = 0; mid < int32_t{1} << middle; ++mid) {
+            int32_t mid_v = reverse_bits(mid, middle) << TILE;
+            for (int32_t hi = 0; hi < int32_t{1} << TILE; ++hi) {
+                for (int32_t lo = 0; lo < int32_t{1} << TILE; ++lo) {
+                    int32_t u = hi << (bits - TILE) | mid << TILE | lo;
+                    int32_t v =
+                        reverse_bits(lo, TILE) << (bits - TILE) | mid_v | reverse_bits(hi, TILE);
+                    if (v >= u)
+                        exchange(u, v);
+                }
+            }
+        }
     }
     runner_keep(r, q);
 }
