@@ -1,19 +1,1092 @@
+// The FFT with vectors: the same butterflies and the same twiddle recurrences as the plain
+// transform, rescheduled.
+//
+// Every butterfly result depends only on its two inputs and its twiddle factor, so any order that
+// runs each point's butterflies in stage order gives the same bits. What changes:
+// - The bit reversal is fused with stages 0 to 2: sets of 8 x 8 points are read in bit-reversed
+//   order, transformed across the vector lanes, transposed and written to their final places.
+// - During a transform the data is held as blocks of W real parts followed by W imaginary parts
+//   (W = doubles per vector); the last pass restores the interleaved layout and, in the inverse,
+//   applies the scale factor to each value as it is written.
+// - Later stages run two or three at a time per pass over a group of points, vectorised over
+//   consecutive offsets; a lane of offset 0 keeps z itself instead of the product, as the plain
+//   offset-0 butterfly applies no multiplication.
+// - The twiddle factors of each stage come from exactly the plain recurrence; chains of different
+//   stages and directions advance side by side in the lanes of one vector and are transposed into
+//   per-stage tables. Stages too long for a table on the stack generate their chain in chunks as
+//   their pass runs. Nothing is kept from one call to the next.
+
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
 
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#if defined(__AVX512F__) || defined(__AVX2__) || defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace kalvento::KALVENTO_FAST_NS {
+namespace {
+
+using std::int32_t;
+using std::ptrdiff_t;
+
+// The hot loops are unrolled at compile time and must be inlined whole: the vectors of a group
+// stay in registers only if nothing of it is called out of line.
+#define FFT_INLINE inline __attribute__((always_inline))
+#define FFT_UNROLLED __attribute__((always_inline))
+
+template <int COUNT, class F>
+FFT_INLINE void static_for(F&& f)
+{
+    [&]<int... I>(std::integer_sequence<int, I...>) FFT_UNROLLED
+    {
+        (f(std::integral_constant<int, I>{}), ...);
+    }
+    (std::make_integer_sequence<int, COUNT>{});
+}
+
+// Vector layers. split turns two vectors of interleaved points into real and imaginary parts,
+// join undoes it; both keep the points in the lane order of the in-lane unpack, which the whole
+// transform uses inside its blocks: lane k holds point k / 2 for even k, W / 2 + k / 2 for odd k.
+// The _keep_first operations give z in lane 0: the offset-0 butterfly of a block uses z unchanged.
+
+#if defined(__AVX512F__)
+// Shuffles are written with __builtin_shufflevector: gcc 12's intrinsics for them warn about an
+// uninitialised value inside its own headers.
+inline __m512d unpack_low(__m512d a, __m512d b)
+{
+    return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+}
+inline __m512d unpack_high(__m512d a, __m512d b)
+{
+    return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+}
+
+struct wide_ops {
+    using vec = __m512d;
+    static vec load(const double* p) { return _mm512_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm512_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm512_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm512_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm512_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm512_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm512_mask_add_pd(z, 0xFE, a, b); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm512_mask_sub_pd(z, 0xFE, a, b); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = unpack_low(lo, hi);
+        im = unpack_high(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = unpack_low(re, im);
+        hi = unpack_high(re, im);
+    }
+    // r[i][k] becomes r[k][i].
+    static void transpose(vec* r)
+    {
+        vec t[8];
+        for (int i = 0; i < 4; ++i) {
+            t[2 * i] = unpack_low(r[2 * i], r[2 * i + 1]);
+            t[2 * i + 1] = unpack_high(r[2 * i], r[2 * i + 1]);
+        }
+        vec u[8];
+        for (int i = 0; i < 2; ++i) {
+            for (int j = 0; j < 2; ++j) {
+                vec a = t[4 * i + j], b = t[4 * i + j + 2];
+                u[4 * i + j] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+                u[4 * i + j + 2] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            vec a = u[k], b = u[k + 4];
+            r[k] = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    }
+};
+#endif
+
+#if defined(__AVX2__)
+struct avx2_ops {
+    using vec = __m256d;
+    static vec load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm256_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm256_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm256_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm256_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm256_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(add(a, b), z, 1); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(sub(a, b), z, 1); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = _mm256_unpacklo_pd(lo, hi);
+        im = _mm256_unpackhi_pd(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = _mm256_unpacklo_pd(re, im);
+        hi = _mm256_unpackhi_pd(re, im);
+    }
+    static void transpose(vec* r)
+    {
+        vec t0 = _mm256_unpacklo_pd(r[0], r[1]);
+        vec t1 = _mm256_unpackhi_pd(r[0], r[1]);
+        vec t2 = _mm256_unpacklo_pd(r[2], r[3]);
+        vec t3 = _mm256_unpackhi_pd(r[2], r[3]);
+        r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+        r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+        r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+        r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+    }
+};
+#endif
+
+#if defined(__SSE2__)
+struct sse2_ops {
+    using vec = __m128d;
+    static vec load(const double* p) { return _mm_loadu_pd(p); }
+    static void store(double* p, vec v) { _mm_storeu_pd(p, v); }
+    static vec set1(double x) { return _mm_set1_pd(x); }
+    static vec add(vec a, vec b) { return _mm_add_pd(a, b); }
+    static vec sub(vec a, vec b) { return _mm_sub_pd(a, b); }
+    static vec mul(vec a, vec b) { return _mm_mul_pd(a, b); }
+    static vec add_keep_first(vec z, vec a, vec b) { return _mm_move_sd(add(a, b), z); }
+    static vec sub_keep_first(vec z, vec a, vec b) { return _mm_move_sd(sub(a, b), z); }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = _mm_unpacklo_pd(lo, hi);
+        im = _mm_unpackhi_pd(lo, hi);
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = _mm_unpacklo_pd(re, im);
+        hi = _mm_unpackhi_pd(re, im);
+    }
+    static void transpose(vec* r)
+    {
+        vec t0 = _mm_unpacklo_pd(r[0], r[1]);
+        r[1] = _mm_unpackhi_pd(r[0], r[1]);
+        r[0] = t0;
+    }
+};
+#endif
+
+struct scalar_ops {
+    using vec = double;
+    static vec load(const double* p) { return *p; }
+    static void store(double* p, vec v) { *p = v; }
+    static vec set1(double x) { return x; }
+    static vec add(vec a, vec b) { return a + b; }
+    static vec sub(vec a, vec b) { return a - b; }
+    static vec mul(vec a, vec b) { return a * b; }
+    static vec add_keep_first(vec z, vec, vec) { return z; }
+    static vec sub_keep_first(vec z, vec, vec) { return z; }
+    static void split(vec lo, vec hi, vec& re, vec& im)
+    {
+        re = lo;
+        im = hi;
+    }
+    static void join(vec re, vec im, vec& lo, vec& hi)
+    {
+        lo = re;
+        hi = im;
+    }
+    static void transpose(vec*) {}
+};
+
+// The butterflies use `ops` (W doubles per vector); the twiddle chains advance in the lanes of
+// `chain_ops`, which must not be wider than `ops`. On AVX-512 the chains run four to a 256-bit
+// vector: there are rarely more than four long chains at once.
+#if defined(__AVX512F__)
+using ops = wide_ops;
+using chain_ops = avx2_ops;
+#elif defined(__AVX2__)
+using ops = avx2_ops;
+using chain_ops = avx2_ops;
+#elif defined(__SSE2__)
+using ops = sse2_ops;
+using chain_ops = sse2_ops;
+#else
+using ops = scalar_ops;
+using chain_ops = scalar_ops;
+#endif
+
+using vec = ops::vec;
+// Doubles per vector.
+constexpr int W = sizeof(ops::vec) / sizeof(double);
+// Butterfly stages fused per pass: eight rows of points need 16 registers, which only AVX-512
+// has to spare.
+constexpr int MAX_FUSED = W == 8 ? 3 : 2;
+
+// Lane k of a block holds point lane_point(k) of the block.
+constexpr int lane_point(int k)
+{
+    return k % 2 == 0 ? k / 2 : W / 2 + k / 2;
+}
+// Where the real part of point j of a group of 8 consecutive points lies, in doubles from the
+// group's start (the imaginary part follows W doubles later).
+constexpr int real_offset(int j)
+{
+    int block = j / W;
+    int within = j % W;
+    for (int k = 0; k < W; ++k)
+        if (lane_point(k) == within)
+            return 2 * W * block + k;
+    return -1;
+}
+// The point in the group of 8 that storage index i holds.
+constexpr int stored_point(int i)
+{
+    return (i / W) * W + lane_point(i % W);
+}
+
+// One step of a stage's twiddle recurrence, exactly as the plain transform takes it.
+template <class V>
+FFT_INLINE void twiddle_step(typename V::vec& w_re, typename V::vec& w_im, typename V::vec s,
+                             typename V::vec beta)
+{
+    typename V::vec next_re = V::sub(V::sub(w_re, V::mul(s, w_im)), V::mul(beta, w_re));
+    typename V::vec next_im = V::sub(V::add(w_im, V::mul(s, w_re)), V::mul(beta, w_im));
+    w_re = next_re;
+    w_im = next_im;
+}
+
+struct rotation {
+    double sigma;
+    double beta;
+};
+
+// The two sin calls of stage `stage`, with the plain transform's arguments.
+rotation stage_rotation(int stage, int32_t direction)
+{
+    int32_t width = int32_t{2} << stage;
+    double d = direction;
+    double theta = ((d + d) * FFT_PI) / static_cast<double>(width);
+    double s = std::sin(theta);
+    double t = std::sin(theta * 0.5);
+    return {s, 2.0 * t * t};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Twiddle tables.
+//
+// The table of stage l holds its 2^l twiddle factors, offset 0 first (exactly one), in the block
+// layout of the data: real parts of W consecutive offsets in lane order, then their imaginary
+// parts. Tables exist for stages 3 to TABLE_STAGES - 1; longer stages generate theirs in chunks.
+
+constexpr int FIRST_TABLE_STAGE = 3;
+constexpr int TABLE_STAGES = 12;
+// Doubles of all tables of one direction up to stage `stages` - 1.
+constexpr ptrdiff_t table_doubles(int stages)
+{
+    return 2 * ((ptrdiff_t{1} << stages) - (ptrdiff_t{1} << FIRST_TABLE_STAGE));
+}
+constexpr ptrdiff_t table_offset(int stage)
+{
+    return table_doubles(stage);
+}
+constexpr ptrdiff_t TABLE_CAPACITY = table_doubles(TABLE_STAGES);
+
+constexpr int G = sizeof(chain_ops::vec) / sizeof(double);
+constexpr int MAX_LANE_CHAINS = 2 * TABLE_STAGES;
+
+// One stage's chain of one direction, to be written into its table.
+struct table_chain {
+    double* table;
+    int32_t entries;
+    int stage;
+    int32_t direction;
+    bool rotated;
+    rotation r;
+};
+
+struct lane_queue {
+    table_chain items[MAX_LANE_CHAINS];
+    int count;
+};
+
+// Runs the table chains, G at a time in the lanes of a vector, each lane one chain after the
+// other, eight offsets per round. The transforms take its steps between their butterflies, so
+// that the chains' latency overlaps the butterflies, and wait for it where they need a table that
+// is not yet complete. Lane 0 holds the longest queue; a lane whose queue is done repeats lane
+// 0's chain into lane 0's table.
+struct chain_runner {
+    lane_queue queues[G];
+    // The round at which the chain of (direction index, stage) starts in its lane.
+    int32_t begin[2][TABLE_STAGES];
+    int next[G];
+    int32_t end[G];
+    int32_t until;
+    int32_t total;
+    bool pending;
+    // The lanes' state between runs of rounds.
+    alignas(64) double w_re[G];
+    alignas(64) double w_im[G];
+    alignas(64) double sigma[G];
+    alignas(64) double beta[G];
+    double* dst[G];
+    int32_t done;
+    int step;
+    // The round in progress: its offsets as they come, a vector of lanes each.
+    alignas(64) double staging[8][2][G];
+};
+
+// The runner's state while a loop runs it: in registers. `done` counts the rounds complete,
+// `step` the offsets of the round in progress.
+struct chain_regs {
+    chain_ops::vec w_re, w_im, s, beta;
+    double* dst[G];
+    int32_t done;
+    int step;
+};
+
+FFT_INLINE chain_regs runner_regs(const chain_runner& r)
+{
+    chain_regs q;
+    q.w_re = chain_ops::load(r.w_re);
+    q.w_im = chain_ops::load(r.w_im);
+    q.s = chain_ops::load(r.sigma);
+    q.beta = chain_ops::load(r.beta);
+    for (int c = 0; c < G; ++c)
+        q.dst[c] = r.dst[c];
+    q.done = r.done;
+    q.step = r.step;
+    return q;
+}
+
+FFT_INLINE void runner_keep(chain_runner& r, const chain_regs& q)
+{
+    chain_ops::store(r.w_re, q.w_re);
+    chain_ops::store(r.w_im, q.w_im);
+    chain_ops::store(r.sigma, q.s);
+    chain_ops::store(r.beta, q.beta);
+    for (int c = 0; c < G; ++c)
+        r.dst[c] = q.dst[c];
+    r.done = q.done;
+    r.step = q.step;
+}
+
+void queue_chain(chain_runner& r, int lane, int index, int32_t direction, int stage, double* tables)
+{
+    lane_queue& q = r.queues[lane];
+    int32_t begin = 0;
+    for (int i = 0; i < q.count; ++i)
+        begin += q.items[i].entries / 8;
+    r.begin[index][stage] = begin;
+    q.items[q.count++] = {
+        tables + table_offset(stage), int32_t{1} << stage, stage, direction, false, {}};
+}
+
+// The sin calls of each lane's next chain, made ahead of its start so that they overlap the
+// rounds before it.
+__attribute__((noinline)) void runner_rotate(chain_runner& r)
+{
+    for (int c = 0; c < G; ++c) {
+        if (r.next[c] < r.queues[c].count) {
+            table_chain& k = r.queues[c].items[r.next[c]];
+            if (!k.rotated) {
+                k.r = stage_rotation(k.stage, k.direction);
+                k.rotated = true;
+            }
+        }
+    }
+    r.pending = false;
+}
+
+// Lane c takes up its next chain, or repeats lane 0's.
+void runner_next_chain(chain_runner& r, int c)
+{
+    if (r.next[c] < r.queues[c].count) {
+        table_chain& k = r.queues[c].items[r.next[c]++];
+        if (!k.rotated) {
+            k.r = stage_rotation(k.stage, k.direction);
+            k.rotated = true;
+        }
+        r.w_re[c] = 1.0;
+        r.w_im[c] = 0.0;
+        r.sigma[c] = k.r.sigma;
+        r.beta[c] = k.r.beta;
+        r.dst[c] = k.table;
+        r.end[c] = r.done + k.entries / 8;
+        r.pending = true;
+    } else {
+        r.w_re[c] = r.w_re[0];
+        r.w_im[c] = r.w_im[0];
+        r.sigma[c] = r.sigma[0];
+        r.beta[c] = r.beta[0];
+        r.dst[c] = r.dst[0];
+        r.end[c] = r.end[0];
+    }
+}
+
+void runner_until(chain_runner& r)
+{
+    r.until = r.end[0];
+    for (int c = 1; c < G; ++c)
+        if (r.end[c] < r.until)
+            r.until = r.end[c];
+}
+
+__attribute__((noinline)) void runner_switch(chain_runner& r, chain_regs& q)
+{
+    runner_keep(r, q);
+    for (int c = 0; c < G; ++c)
+        if (r.end[c] == r.done)
+            runner_next_chain(r, c);
+    runner_until(r);
+    q = runner_regs(r);
+}
+
+// The table chains of stages 3 .. top of one direction (index 0) or of both (forward index 0,
+// inverse index 1). The stages a transform needs first come first; with both directions the
+// inverse's chains fill what the forward's leave of the lanes, so the forward's tables are ready
+// early and the inverse's by the time the forward ends.
+void runner_start(chain_runner& r, int top, int directions, const int32_t* direction,
+                  double* const* tables)
+{
+    for (int c = 0; c < G; ++c)
+        r.queues[c].count = 0;
+    auto add_rest = [&](int lane, int index, int32_t dir) {
+        for (int stage = FIRST_TABLE_STAGE; stage < top - 1; ++stage)
+            queue_chain(r, lane, index, dir, stage, tables[index]);
+    };
+    if constexpr (G >= 4) {
+        for (int d = 0; d < directions; ++d) {
+            int32_t dir = direction[d];
+            queue_chain(r, d == 0 ? 0 : 3, d, dir, top, tables[d]);
+            queue_chain(r, 1, d, dir, top - 1, tables[d]);
+            add_rest(2, d, dir);
+        }
+    } else if constexpr (G == 2) {
+        queue_chain(r, 0, 0, direction[0], top, tables[0]);
+        add_rest(1, 0, direction[0]);
+        queue_chain(r, 1, 0, direction[0], top - 1, tables[0]);
+    } else {
+        add_rest(0, 0, direction[0]);
+        queue_chain(r, 0, 0, direction[0], top - 1, tables[0]);
+        queue_chain(r, 0, 0, direction[0], top, tables[0]);
+    }
+    r.total = 0;
+    for (int i = 0; i < r.queues[0].count; ++i)
+        r.total += r.queues[0].items[i].entries / 8;
+    r.done = 0;
+    r.step = 0;
+    for (int c = 0; c < G; ++c) {
+        r.next[c] = 0;
+        runner_next_chain(r, c);
+    }
+    runner_until(r);
+}
+
+// One offset of every lane's chain. The twiddle steps of a round are spread over a group of
+// butterflies, a step after each butterfly, so that only a few wait for their predecessor at a
+// time and the butterflies flow past them.
+FFT_INLINE void runner_step(chain_runner& r, chain_regs& q)
+{
+    chain_ops::store(r.staging[q.step][0], q.w_re);
+    chain_ops::store(r.staging[q.step][1], q.w_im);
+    twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
+    ++q.step;
+}
+
+// Writes the round's eight offsets to the tables, in the block layout, and moves lanes whose
+// chain is done to their next chain.
+FFT_INLINE void runner_flush(chain_runner& r, chain_regs& q)
+{
+    using cvec = chain_ops::vec;
+    static_for<8 / G>([&](auto g) FFT_UNROLLED {
+        constexpr int first = g * G;
+        cvec t_re[G], t_im[G];
+        static_for<G>([&](auto i) FFT_UNROLLED {
+            t_re[i] = chain_ops::load(r.staging[stored_point(first + i)][0]);
+            t_im[i] = chain_ops::load(r.staging[stored_point(first + i)][1]);
+        });
+        chain_ops::transpose(t_re);
+        chain_ops::transpose(t_im);
+        constexpr int offset = 2 * W * (first / W) + first % W;
+        static_for<G>([&](auto c) FFT_UNROLLED {
+            chain_ops::store(q.dst[c] + offset, t_re[c]);
+            chain_ops::store(q.dst[c] + offset + W, t_im[c]);
+        });
+    });
+    for (int c = 0; c < G; ++c)
+        q.dst[c] += 16;
+    ++q.done;
+    q.step = 0;
+    if (r.pending)
+        runner_rotate(r);
+    if (q.done == r.until && q.done < r.total)
+        runner_switch(r, q);
+}
+
+FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
+{
+    while (q.step < 8)
+        runner_step(r, q);
+    runner_flush(r, q);
+}
+
+// A transform's view of its tables.
+struct twiddles {
+    const double* tables;
+    chain_runner* runner;
+    int index;
+};
+
+// Runs rounds until stage `stage`'s table holds its entries 0 .. entry.
+FFT_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
+{
+    int32_t target = t.runner->begin[t.index][stage] + entry / 8 + 1;
+    while (q.done < target)
+        runner_round(*t.runner, q);
+}
+
+// Whether the runner has `steps` steps left to take.
+FFT_INLINE bool can_take(const chain_runner& r, const chain_regs& q, int steps)
+{
+    return (r.total - q.done) * 8 - q.step >= steps;
+}
+
+// Completes the round in progress unless `steps` more steps fit in it.
+FFT_INLINE void align_round(chain_runner& r, chain_regs& q, int steps)
+{
+    if (q.step % steps != 0 && q.done < r.total)
+        runner_round(r, q);
+}
+
+// After a group of butterflies: completes the round if its offsets are all there.
+FFT_INLINE void settle(chain_runner& r, chain_regs& q)
+{
+    if (q.step == 8)
+        runner_flush(r, q);
+}
+
+// A twiddle step after each butterfly: the groups that take one take exactly as many as they
+// have butterflies, so that no branch breaks up their code.
+struct ticker {
+    chain_runner* r;
+    chain_regs* q;
+    FFT_INLINE void operator()() const { runner_step(*r, *q); }
+};
+
+// For transforms whose tables are complete.
+struct no_ticker {
+    FFT_INLINE void operator()() const {}
+};
+
+// ---------------------------------------------------------------------------------------------
+// Butterflies on vectors of W points: x and z are the points i and j; p = w z.
+
+template <bool KEEP_FIRST>
+FFT_INLINE void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec w_im)
+{
+    vec p_re, p_im;
+    if constexpr (KEEP_FIRST) {
+        p_re = ops::sub_keep_first(z_re, ops::mul(w_re, z_re), ops::mul(w_im, z_im));
+        p_im = ops::add_keep_first(z_im, ops::mul(w_re, z_im), ops::mul(w_im, z_re));
+    } else {
+        p_re = ops::sub(ops::mul(w_re, z_re), ops::mul(w_im, z_im));
+        p_im = ops::add(ops::mul(w_re, z_im), ops::mul(w_im, z_re));
+    }
+    z_re = ops::sub(x_re, p_re);
+    z_im = ops::sub(x_im, p_im);
+    x_re = ops::add(x_re, p_re);
+    x_im = ops::add(x_im, p_im);
+}
+
+// The offset-0 butterfly: no multiplication.
+FFT_INLINE void butterfly_unit(vec& x_re, vec& x_im, vec& z_re, vec& z_im)
+{
+    vec t_re = z_re;
+    vec t_im = z_im;
+    z_re = ops::sub(x_re, t_re);
+    z_im = ops::sub(x_im, t_im);
+    x_re = ops::add(x_re, t_re);
+    x_im = ops::add(x_im, t_im);
+}
+
+// How a pass leaves its points: in blocks, interleaved, or interleaved and scaled.
+enum class output { blocks, interleaved, scaled };
+
+// ---------------------------------------------------------------------------------------------
+// Bit reversal with stages 0 to 2.
+//
+// With N = 2^L points, the points 8u + m + s N/8 (m, s = 0..7) of set u end up, after the bit
+// reversal, as the 8 x 8 points 8 rev(u) + t + rev3(m) N/8 with t = rev3(s), rev the reversal of
+// L - 6 bits. Each group m of 8 consecutive final points is a complete transform of stages 0 to 2.
+
+struct small_twiddles {
+    double w1_re, w1_im;       // stage 1, offset 1
+    double w2_re[3], w2_im[3]; // stage 2, offsets 1 to 3
+};
+
+small_twiddles first_stage_twiddles(int32_t direction)
+{
+    small_twiddles t;
+    rotation r1 = stage_rotation(1, direction);
+    double w_re = 1.0, w_im = 0.0;
+    twiddle_step<scalar_ops>(w_re, w_im, r1.sigma, r1.beta);
+    t.w1_re = w_re;
+    t.w1_im = w_im;
+    rotation r2 = stage_rotation(2, direction);
+    w_re = 1.0;
+    w_im = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        twiddle_step<scalar_ops>(w_re, w_im, r2.sigma, r2.beta);
+        t.w2_re[a] = w_re;
+        t.w2_im[a] = w_im;
+    }
+    return t;
+}
+
+// Reads set `src` (rows of 8 points `row` doubles apart, interleaved) and writes its 8 groups in
+// blocks, group m at dst + rev3(m) dst_row. `tick` runs after each butterfly of stages 1 and 2
+// in the first W lanes.
+template <class Tick>
+FFT_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
+                          const small_twiddles& t, Tick tick)
+{
+    constexpr int REV3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const vec w1_re = ops::set1(t.w1_re), w1_im = ops::set1(t.w1_im);
+    vec w2_re[3], w2_im[3];
+    for (int a = 0; a < 3; ++a) {
+        w2_re[a] = ops::set1(t.w2_re[a]);
+        w2_im[a] = ops::set1(t.w2_im[a]);
+    }
+    static_for<8 / W>([&](auto c) FFT_UNROLLED {
+        vec x_re[8], x_im[8];
+        static_for<8>([&](auto k) FFT_UNROLLED {
+            const double* p = src + REV3[k] * row + 2 * W * c;
+            ops::split(ops::load(p), ops::load(p + W), x_re[k], x_im[k]);
+        });
+        static_for<4>([&](auto k) FFT_UNROLLED {
+            butterfly_unit(x_re[2 * k], x_im[2 * k], x_re[2 * k + 1], x_im[2 * k + 1]);
+        });
+        auto first_tick = [&]() FFT_UNROLLED {
+            if constexpr (c == 0)
+                tick();
+        };
+        static_for<2>([&](auto b) FFT_UNROLLED {
+            constexpr int k = 4 * b;
+            butterfly_unit(x_re[k], x_im[k], x_re[k + 2], x_im[k + 2]);
+            first_tick();
+            butterfly<false>(x_re[k + 1], x_im[k + 1], x_re[k + 3], x_im[k + 3], w1_re, w1_im);
+            first_tick();
+        });
+        butterfly_unit(x_re[0], x_im[0], x_re[4], x_im[4]);
+        first_tick();
+        static_for<3>([&](auto a) FFT_UNROLLED {
+            butterfly<false>(x_re[a + 1], x_im[a + 1], x_re[a + 5], x_im[a + 5], w2_re[a],
+                             w2_im[a]);
+            first_tick();
+        });
+        static_for<8 / W>([&](auto tb) FFT_UNROLLED {
+            vec r_re[W], r_im[W];
+            static_for<W>([&](auto j) FFT_UNROLLED {
+                r_re[j] = x_re[W * tb + lane_point(j)];
+                r_im[j] = x_im[W * tb + lane_point(j)];
+            });
+            ops::transpose(r_re);
+            ops::transpose(r_im);
+            static_for<W>([&](auto k) FFT_UNROLLED {
+                double* q = dst + REV3[W * c + lane_point(k)] * dst_row + 2 * W * tb;
+                ops::store(q, r_re[k]);
+                ops::store(q + W, r_im[k]);
+            });
+        });
+    });
+}
+
+int32_t reverse_bits(int32_t v, int bits)
+{
+    int32_t r = 0;
+    for (int b = 0; b < bits; ++b) {
+        r = (r << 1) | (v & 1);
+        v >>= 1;
+    }
+    return r;
+}
+
+// Twiddle steps beside each set.
+constexpr int SET_STEPS = 8;
+
+template <bool TICKS>
+void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
+                              const twiddles& tw)
+{
+    alignas(64) double saved[128];
+    chain_runner& r = *tw.runner;
+    chain_regs q = runner_regs(r);
+    if constexpr (TICKS)
+        align_round(r, q, SET_STEPS);
+    auto first = [&](double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row)
+                     FFT_UNROLLED {
+                         if (TICKS && can_take(r, q, SET_STEPS)) {
+                             first_set(dst, dst_row, src, row, t, ticker{&r, &q});
+                             settle(r, q);
+                         } else {
+                             first_set(dst, dst_row, src, row, t, no_ticker{});
+                         }
+                     };
+    ptrdiff_t row = ptrdiff_t{2} * (points / 8);
+    auto exchange = [&](int32_t u, int32_t v) FFT_UNROLLED {
+        double* set_u = data + 16 * ptrdiff_t{u};
+        double* set_v = data + 16 * ptrdiff_t{v};
+        // Set u goes where set v lies and the other way round (or onto itself).
+        first(saved, 16, set_u, row);
+        if (v != u)
+            first(set_u, row, set_v, row);
+        for (int m = 0; m < 8; ++m)
+            for (int k = 0; k < 16; k += W)
+                ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
+    };
+    // Sets are numbered by `bits` bits. For large transforms they go in tiles of 2^TILE x 2^TILE
+    // sets whose numbers share their middle bits, so that the partners of a tile's sets lie on a
+    // few pages too and the pages of both stay in the TLB and their lines in L2.
+    constexpr int TILE = 5;
+    int bits = log_points - 6;
+    if (bits < 2 * TILE) {
+        for (int32_t u = 0; u < points / 64; ++u) {
+            int32_t v = reverse_bits(u, bits);
+            if (v >= u)
+                exchange(u, v);
+        }
+    } else {
+        int middle = bits - 2 * TILE;
+        for (int32_t mid = 0; mid < int32_t{1} << middle; ++mid) {
+            int32_t mid_v = reverse_bits(mid, middle) << TILE;
+            for (int32_t hi = 0; hi < int32_t{1} << TILE; ++hi) {
+                for (int32_t lo = 0; lo < int32_t{1} << TILE; ++lo) {
+                    int32_t u = hi << (bits - TILE) | mid << TILE | lo;
+                    int32_t v =
+                        reverse_bits(lo, TILE) << (bits - TILE) | mid_v | reverse_bits(hi, TILE);
+                    if (v >= u)
+                        exchange(u, v);
+                }
+            }
+        }
+    }
+    runner_keep(r, q);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Passes of 1 to 3 fused stages.
+//
+// A group: the 2^R points x + k h (k < 2^R) of stages l .. l + R - 1 with h = 2^l, in blocks of W
+// points at consecutive offsets. Stage l + s pairs k with k + 2^s, with the twiddle factors of
+// the offsets a + (k mod 2^s) h, taken from twiddle[s] at (k mod 2^s) twiddle_step doubles.
+
+template <int R, bool KEEP_FIRST, output OUT, class Tick>
+FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
+                      ptrdiff_t twiddle_step, vec scale, Tick tick)
+{
+    constexpr int K = 1 << R;
+    vec re[K], im[K];
+    static_for<K>([&](auto k) FFT_UNROLLED {
+        re[k] = ops::load(x + k * step);
+        im[k] = ops::load(x + k * step + W);
+    });
+    static_for<R>([&](auto s) FFT_UNROLLED {
+        constexpr int half = 1 << s;
+        static_for<half>([&](auto c) FFT_UNROLLED {
+            const double* w = twiddle[s] + c * twiddle_step;
+            vec w_re = ops::load(w);
+            vec w_im = ops::load(w + W);
+            static_for<K / (2 * half)>([&](auto b) FFT_UNROLLED {
+                constexpr int i = 2 * half * b + c;
+                if constexpr (KEEP_FIRST && c == 0)
+                    butterfly<true>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                else
+                    butterfly<false>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                if constexpr (s + 2 >= R)
+                    tick();
+            });
+        });
+    });
+    static_for<K>([&](auto k) FFT_UNROLLED {
+        double* p = x + k * step;
+        if constexpr (OUT == output::blocks) {
+            ops::store(p, re[k]);
+            ops::store(p + W, im[k]);
+        } else {
+            if constexpr (OUT == output::scaled) {
+                re[k] = ops::mul(re[k], scale);
+                im[k] = ops::mul(im[k], scale);
+            }
+            vec lo, hi;
+            ops::join(re[k], im[k], lo, hi);
+            ops::store(p, lo);
+            ops::store(p + W, hi);
+        }
+    });
+}
+
+// Twiddle steps beside a group of 2^R points: one after each butterfly of its last two stages.
+template <int R>
+constexpr int GROUP_STEPS = R == 3   ? 8
+                            : R == 2 ? 4
+                                     : 1;
+
+// Stages l .. l + R - 1 over `points` points at data, twiddles from the tables. With TICKS, the
+// table chains run beside the groups, and each group waits for the entries it needs.
+template <int R, output OUT, bool TICKS>
+void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec scale)
+{
+    int32_t h = int32_t{1} << stage;
+    int32_t span = h << R;
+    ptrdiff_t step = 2 * ptrdiff_t{h};
+    const double* twiddle[3];
+    for (int s = 0; s < R; ++s)
+        twiddle[s] = tw.tables + table_offset(stage + s);
+    chain_runner& r = *tw.runner;
+    chain_regs q = runner_regs(r);
+    if constexpr (TICKS)
+        align_round(r, q, GROUP_STEPS<R>);
+    for (int32_t b = 0; b < points; b += span) {
+        for (int32_t a = 0; a < h; a += W) {
+            const double* t[3];
+            for (int s = 0; s < R; ++s) {
+                if constexpr (TICKS)
+                    need(tw, q, stage + s, a + ((int32_t{1} << s) - 1) * h + W - 1);
+                t[s] = twiddle[s] + 2 * ptrdiff_t{a};
+            }
+            double* x = data + 2 * (ptrdiff_t{b} + a);
+            if (TICKS && can_take(r, q, GROUP_STEPS<R>)) {
+                if (a == 0)
+                    group<R, true, OUT>(x, step, t, step, scale, ticker{&r, &q});
+                else
+                    group<R, false, OUT>(x, step, t, step, scale, ticker{&r, &q});
+                settle(r, q);
+            } else if (a == 0) {
+                group<R, true, OUT>(x, step, t, step, scale, no_ticker{});
+            } else {
+                group<R, false, OUT>(x, step, t, step, scale, no_ticker{});
+            }
+        }
+    }
+    runner_keep(r, q);
+}
+
+template <int R, output OUT>
+void table_pass(int32_t points, int stage, double* data, const twiddles& tw, vec scale)
+{
+    if (tw.runner->done < tw.runner->total)
+        table_pass<R, OUT, true>(points, stage, data, tw, scale);
+    else
+        table_pass<R, OUT, false>(points, stage, data, tw, scale);
+}
+
+template <output OUT>
+void table_pass(int fused, int32_t points, int stage, double* data, const twiddles& tw, vec scale)
+{
+    if constexpr (MAX_FUSED >= 3) {
+        if (fused == 3) {
+            table_pass<3, OUT>(points, stage, data, tw, scale);
+            return;
+        }
+    }
+    if (fused == 2)
+        table_pass<2, OUT>(points, stage, data, tw, scale);
+    else
+        table_pass<1, OUT>(points, stage, data, tw, scale);
+}
+
+// The table stages 3 .. end - 1 over `points` points at data, as passes of up to MAX_FUSED
+// stages, the larger passes first. The last pass leaves its points as `last`.
+template <output LAST>
+void table_stages(int32_t points, int end, double* data, const twiddles& tw, vec scale)
+{
+    int stage = FIRST_TABLE_STAGE;
+    int remaining = end - stage;
+    int passes = (remaining + MAX_FUSED - 1) / MAX_FUSED;
+    for (int p = 0; p < passes; ++p) {
+        int fused = (remaining + (passes - p) - 1) / (passes - p);
+        if (p + 1 < passes)
+            table_pass<output::blocks>(fused, points, stage, data, tw, scale);
+        else
+            table_pass<LAST>(fused, points, stage, data, tw, scale);
+        stage += fused;
+        remaining -= fused;
+    }
+}
+
+// A stage too long for a table, one pass; its chain is generated CHUNK offsets at a time, the
+// next chunk's beside the butterflies of the current one.
+constexpr int32_t CHUNK = 512;
+
+// The chain of one long stage: the twiddle factor of the next offset, and how many offsets of
+// the chunk being filled are done.
+struct stage_chain {
+    double w_re, w_im;
+    rotation r;
+    int32_t made;
+};
+
+// Writes the next offset's twiddle factor into `chunk` (block layout) and steps the chain.
+FFT_INLINE void make_entry(stage_chain& k, double* chunk)
+{
+    static constexpr int OFFSET[8] = {real_offset(0), real_offset(1), real_offset(2),
+                                      real_offset(3), real_offset(4), real_offset(5),
+                                      real_offset(6), real_offset(7)};
+    double* q = chunk + 16 * (k.made / 8) + OFFSET[k.made % 8];
+    q[0] = k.w_re;
+    q[W] = k.w_im;
+    twiddle_step<scalar_ops>(k.w_re, k.w_im, k.r.sigma, k.r.beta);
+    ++k.made;
+}
+
+template <output OUT>
+void chunked_stage(int32_t points, int stage, double* data, int32_t direction, vec scale)
+{
+    int32_t h = int32_t{1} << stage;
+    ptrdiff_t step = 2 * ptrdiff_t{h};
+    alignas(64) double chunks[2][2 * CHUNK];
+    stage_chain k{1.0, 0.0, stage_rotation(stage, direction), 0};
+    while (k.made < CHUNK)
+        make_entry(k, chunks[0]);
+    // Chain steps per group of butterflies, so that the next chunk is ready when it is needed.
+    int32_t groups = points / (2 * h) * (CHUNK / W);
+    int32_t per_group = (CHUNK + groups - 1) / groups;
+    for (int32_t c = 0, i = 0; c < h; c += CHUNK, i ^= 1) {
+        const double* chunk = chunks[i];
+        double* next = chunks[i ^ 1];
+        k.made = c + CHUNK < h ? 0 : CHUNK;
+        for (int32_t b = 0; b < points; b += 2 * h) {
+            double* x = data + 2 * (ptrdiff_t{b} + c);
+            for (int32_t a = 0; a < CHUNK; a += W) {
+                for (int32_t n = 0; n < per_group && k.made < CHUNK; ++n)
+                    make_entry(k, next);
+                const double* t = chunk + 2 * a;
+                if (c == 0 && a == 0)
+                    group<1, true, OUT>(x, step, &t, 0, scale, no_ticker{});
+                else
+                    group<1, false, OUT>(x + 2 * a, step, &t, 0, scale, no_ticker{});
+            }
+        }
+        while (k.made < CHUNK)
+            make_entry(k, next);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole transforms.
+
+// The vector transforms need 8 x 8 points for the bit reversal.
+constexpr int32_t MIN_POINTS = 64;
+
+// Transform of N = 2^log_points points; the chain runner of `tw` fills its tables meanwhile.
+template <output LAST>
+void transform(int32_t points, int log_points, double* data, int32_t direction, const twiddles& tw,
+               double scale_factor)
+{
+    vec scale = ops::set1(scale_factor);
+    small_twiddles t = first_stage_twiddles(direction);
+    if (tw.runner->done < tw.runner->total)
+        bit_reverse_first_stages<true>(points, log_points, data, t, tw);
+    else
+        bit_reverse_first_stages<false>(points, log_points, data, t, tw);
+    if (log_points <= TABLE_STAGES) {
+        table_stages<LAST>(points, log_points, data, tw, scale);
+        return;
+    }
+    // Blocks of 2^TABLE_STAGES points stay in cache for every table stage.
+    constexpr int32_t BLOCK = int32_t{1} << TABLE_STAGES;
+    for (int32_t b = 0; b < points; b += BLOCK)
+        table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tw, scale);
+    for (int stage = TABLE_STAGES; stage < log_points - 1; ++stage)
+        chunked_stage<output::blocks>(points, stage, data, direction, scale);
+    chunked_stage<LAST>(points, log_points - 1, data, direction, scale);
+}
+
+// One transform with tables of its own.
+template <output LAST>
+void single_transform(int32_t points, int log_points, double* data, int32_t direction,
+                      double scale_factor)
+{
+    alignas(64) double tables[TABLE_CAPACITY];
+    chain_runner runner;
+    double* table = tables;
+    int top = (log_points < TABLE_STAGES ? log_points : TABLE_STAGES) - 1;
+    runner_start(runner, top, 1, &direction, &table);
+    transform<LAST>(points, log_points, data, direction, {tables, &runner, 0}, scale_factor);
+}
+
+// The inverse scales all n doubles; an odd n leaves one beyond the points.
+void scale_odd_tail(int32_t n, double* data)
+{
+    if (n % 2 != 0)
+        data[n - 1] *= 1.0 / static_cast<double>(n / 2);
+}
+
+// Clears the upper halves of the vector registers before returning to the caller: gcc does not
+// always do so on every path out of these functions, and legacy SSE code that runs while they are
+// dirty (the plain kernels, the C library) is several times slower.
+inline void leave_vector_code()
+{
+#if defined(__AVX__)
+    _mm256_zeroupper();
+#endif
+}
+
+} // namespace
 
 void fft_forward(std::int32_t n, double* data)
 {
-    kalvento::fft_forward(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_forward(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
+    leave_vector_code();
 }
+
 void fft_backward(std::int32_t n, double* data)
 {
-    kalvento::fft_backward(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_backward(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    single_transform<output::scaled>(points, log_points, data, 1,
+                                     1.0 / static_cast<double>(points));
+    scale_odd_tail(n, data);
+    leave_vector_code();
 }
+
 void fft_transform_pair(std::int32_t n, double* data)
 {
-    kalvento::fft_transform_pair(n, data);
+    std::int32_t points = n / 2;
+    if (points < MIN_POINTS) {
+        kalvento::fft_transform_pair(n, data);
+        return;
+    }
+    int log_points = fft_log2(points);
+    double scale_factor = 1.0 / static_cast<double>(points);
+    // Small transforms: the inverse's chains run beside the forward's, in lanes the forward's
+    // leave free, so the inverse finds its tables ready.
+    if (G >= 4 && 2 * table_doubles(log_points) <= TABLE_CAPACITY) {
+        alignas(64) double tables[TABLE_CAPACITY];
+        chain_runner runner;
+        const int32_t directions[2] = {-1, 1};
+        double* table[2] = {tables, tables + table_doubles(log_points)};
+        runner_start(runner, log_points - 1, 2, directions, table);
+        transform<output::interleaved>(points, log_points, data, -1, {table[0], &runner, 0}, 1.0);
+        transform<output::scaled>(points, log_points, data, 1, {table[1], &runner, 1},
+                                  scale_factor);
+    } else {
+        single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
+        single_transform<output::scaled>(points, log_points, data, 1, scale_factor);
+    }
+    scale_odd_tail(n, data);
+    leave_vector_code();
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
