@@ -1,11 +1,296 @@
+// The Monte Carlo kernel, drawing the generator's stream five values at a time.
+//
+// The recurrence x_n = x_(n-5) - x_(n-17) (plus 2^31 - 1 when negative) makes five consecutive
+// values independent of each other. Taking them as groups V_q = (x_5q .. x_5q+4):
+//   V_q = fix(V_(q-1) - S_q), S_q = lanes 3..4 of V_(q-4) then lanes 0..2 of V_(q-3)
+// since 17 = 3 * 5 + 2. Integer arithmetic is exact, so the vector step yields the very integers of
+// the one-at-a-time step, zeros included (0 and 2^31 - 1 both occur and map to different doubles).
+// Blocks of values go to a small buffer, and the points are then tested in vector registers, each
+// value k becoming k * RNG_SCALE and the test x*x + y*y <= 1.0 rounded exactly as written.
 #include "kernels/fast_kernels.h"
-#include "kernels/monte_carlo.h"
+#include "support/failure.h"
+#include "support/lagged_rng.h"
+
+#include <cstdint>
+#include <utility>
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kalvento::KALVENTO_FAST_NS {
 
+namespace {
+
+constexpr int GROUP = RNG_SHORT_LAG;
+// Values drawn per block: a multiple of the group and of the sixteen values a counting step
+// reads, small enough to stay in the first-level cache.
+constexpr int BLOCK_GROUPS = 128;
+constexpr int BLOCK_VALUES = GROUP * BLOCK_GROUPS;
+// Vector stores of a group write eight lanes, three beyond the group.
+constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
+
+// The 17 values before the stream's first, oldest first, behind three unused slots so that the
+// oldest group, of which only lanes 3 and 4 are read, starts at slot 0.
+struct history {
+    alignas(32) std::int32_t value[24];
+};
+
+history starting_history(const lagged_rng& g)
+{
+    // A new generator: x_(-1-p) = lags[p].
+    history h{};
+    for (int p = 0; p < RNG_LAGS; ++p)
+        h.value[3 + RNG_LAGS - 1 - p] = g.lags[p];
+    return h;
+}
+
+// Points among the first `pairs` pairs of k that lie inside, tested exactly as the plain loop.
+std::int32_t count_inside_one_by_one(const std::int32_t* k, std::int64_t pairs)
+{
+    std::int32_t count = 0;
+    for (std::int64_t i = 0; i < pairs; ++i) {
+        double x = static_cast<double>(k[2 * i]) * RNG_SCALE;
+        double y = static_cast<double>(k[2 * i + 1]) * RNG_SCALE;
+        if ((x * x) + (y * y) <= 1.0)
+            ++count;
+    }
+    return count;
+}
+
+#if defined(__AVX2__)
+
+// A group of five values in lanes 0..4; lanes 5..7 are not used.
+using group = __m256i;
+
+group load_group(const std::int32_t* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// V_q from V_(q-1), V_(q-3) and V_(q-4). fix(k) = unsigned min(k, k + M) maps a negative k to
+// k + M and leaves 0..M alone; k + M is formed as V_(q-1) + (M - S), beside k, so that only one
+// subtraction and the minimum lie on the chain from group to group. M - S is written M ^ S (the
+// same for S in 0..M), which keeps the compiler from regrouping the sum back onto the chain.
+group next_group(group previous, group third, group fourth)
+{
+    const __m256i modulus = _mm256_set1_epi32(RNG_MODULUS);
+    const __m256i order = _mm256_setr_epi32(3, 4, 0, 1, 2, 0, 0, 0);
+    __m256i mixed = _mm256_blend_epi32(third, fourth, 0x18);
+    __m256i subtracted = _mm256_permutevar8x32_epi32(mixed, order);
+    __m256i wrapped = _mm256_xor_si256(modulus, subtracted);
+    __m256i k = _mm256_sub_epi32(previous, subtracted);
+    return _mm256_min_epu32(k, _mm256_add_epi32(previous, wrapped));
+}
+
+struct generator_groups {
+    group fourth, third, second, first; // V_(q-4) .. V_(q-1)
+};
+
+generator_groups start_groups(const history& h)
+{
+    return {load_group(h.value), load_group(h.value + 5), load_group(h.value + 10),
+            load_group(h.value + 15)};
+}
+
+void draw_block(generator_groups& v, std::int32_t* out)
+{
+    group a = v.fourth, b = v.third, c = v.second, d = v.first;
+    for (int q = 0; q < BLOCK_GROUPS; q += 4) {
+        group e = next_group(d, b, a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * q), e);
+        group f = next_group(e, c, b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 1)), f);
+        group g = next_group(f, d, c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 2)), g);
+        group h = next_group(g, e, d);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 3)), h);
+        a = e;
+        b = f;
+        c = g;
+        d = h;
+    }
+    v = {a, b, c, d};
+}
+
+// Adds to `inside` (64-bit lanes) the points among the four pairs at k that lie inside.
+__m256i count_eight(__m256i inside, const std::int32_t* k)
+{
+    const __m256d scale = _mm256_set1_pd(RNG_SCALE);
+    const __m256d one = _mm256_set1_pd(1.0);
+    __m256d a = _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k)));
+    __m256d b = _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k + 4)));
+    a = _mm256_mul_pd(a, scale);
+    b = _mm256_mul_pd(b, scale);
+    a = _mm256_mul_pd(a, a);
+    b = _mm256_mul_pd(b, b);
+    // The pairs come out in another order, which a count does not see.
+    __m256d sum = _mm256_add_pd(_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b));
+    __m256d in = _mm256_cmp_pd(sum, one, _CMP_LE_OQ);
+    return _mm256_sub_epi64(inside, _mm256_castpd_si256(in));
+}
+
+std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+{
+    __m256i inside = _mm256_setzero_si256();
+    std::int64_t i = 0;
+    for (; i + 4 <= pairs; i += 4)
+        inside = count_eight(inside, k + 2 * i);
+    alignas(32) std::int64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), inside);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3] + count_inside_one_by_one(k + 2 * i, pairs - i);
+}
+
+#elif defined(__SSE2__)
+
+// A group of five values: lanes 0..3 in `low`, lane 4 in lane 0 of `high`.
+struct group {
+    __m128i low, high;
+};
+
+group load_group(const std::int32_t* p)
+{
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_cvtsi32_si128(p[4])};
+}
+
+// fix(k): k + M = (k & M) - 1 for a negative k; so (k & M) - (k >> 31, logical).
+__m128i fix(__m128i k)
+{
+    const __m128i modulus = _mm_set1_epi32(RNG_MODULUS);
+    return _mm_sub_epi32(_mm_and_si128(k, modulus), _mm_srli_epi32(k, 31));
+}
+
+group next_group(group previous, group third, group fourth)
+{
+    // Lanes 3 and 4 of the fourth group, then lanes 0..2 of the third.
+    __m128i low =
+        _mm_unpacklo_epi32(_mm_srli_si128(fourth.low, 12), fourth.high); // fourth 3, fourth 4
+    low = _mm_unpacklo_epi64(low, third.low);
+    __m128i high = _mm_shuffle_epi32(third.low, 2);
+    return {fix(_mm_sub_epi32(previous.low, low)), fix(_mm_sub_epi32(previous.high, high))};
+}
+
+struct generator_groups {
+    group fourth, third, second, first;
+};
+
+generator_groups start_groups(const history& h)
+{
+    return {load_group(h.value), load_group(h.value + 5), load_group(h.value + 10),
+            load_group(h.value + 15)};
+}
+
+void store_group(std::int32_t* p, group v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v.low);
+    p[4] = _mm_cvtsi128_si32(v.high);
+}
+
+void draw_block(generator_groups& v, std::int32_t* out)
+{
+    group a = v.fourth, b = v.third, c = v.second, d = v.first;
+    for (int q = 0; q < BLOCK_GROUPS; q += 4) {
+        group e = next_group(d, b, a);
+        store_group(out + GROUP * q, e);
+        group f = next_group(e, c, b);
+        store_group(out + GROUP * (q + 1), f);
+        group g = next_group(f, d, c);
+        store_group(out + GROUP * (q + 2), g);
+        group h = next_group(g, e, d);
+        store_group(out + GROUP * (q + 3), h);
+        a = e;
+        b = f;
+        c = g;
+        d = h;
+    }
+    v = {a, b, c, d};
+}
+
+// Adds to `inside` (64-bit lanes) the points among the four pairs at k that lie inside.
+__m128i count_eight(__m128i inside, const std::int32_t* k)
+{
+    const __m128d scale = _mm_set1_pd(RNG_SCALE);
+    const __m128d one = _mm_set1_pd(1.0);
+    __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k)));
+    __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k + 4)));
+    __m128i xs = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m128i ys = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    __m128d x0 = _mm_mul_pd(_mm_cvtepi32_pd(xs), scale);
+    __m128d x1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(xs, xs)), scale);
+    __m128d y0 = _mm_mul_pd(_mm_cvtepi32_pd(ys), scale);
+    __m128d y1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(ys, ys)), scale);
+    __m128d in0 = _mm_cmple_pd(_mm_add_pd(_mm_mul_pd(x0, x0), _mm_mul_pd(y0, y0)), one);
+    __m128d in1 = _mm_cmple_pd(_mm_add_pd(_mm_mul_pd(x1, x1), _mm_mul_pd(y1, y1)), one);
+    inside = _mm_sub_epi64(inside, _mm_castpd_si128(in0));
+    return _mm_sub_epi64(inside, _mm_castpd_si128(in1));
+}
+
+std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+{
+    __m128i inside = _mm_setzero_si128();
+    std::int64_t i = 0;
+    for (; i + 4 <= pairs; i += 4)
+        inside = count_eight(inside, k + 2 * i);
+    alignas(16) std::int64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), inside);
+    return lanes[0] + lanes[1] + count_inside_one_by_one(k + 2 * i, pairs - i);
+}
+
+#else
+
+// Five values held apart, one chain each.
+struct generator_groups {
+    std::int32_t value[24]; // the 20 most recent values, oldest first, from slot 0
+};
+
+generator_groups start_groups(const history& h)
+{
+    generator_groups v{};
+    for (int i = 0; i < 20; ++i)
+        v.value[i] = h.value[i];
+    return v;
+}
+
+void draw_block(generator_groups& v, std::int32_t* out)
+{
+    std::int32_t recent[BLOCK_VALUES + 20];
+    for (int i = 0; i < 20; ++i)
+        recent[i] = v.value[i];
+    for (int n = 20; n < BLOCK_VALUES + 20; ++n) {
+        std::int32_t k = recent[n - GROUP] - recent[n - RNG_LAGS];
+        recent[n] = k < 0 ? k + RNG_MODULUS : k;
+    }
+    for (int i = 0; i < BLOCK_VALUES; ++i)
+        out[i] = recent[20 + i];
+    for (int i = 0; i < 20; ++i)
+        v.value[i] = recent[BLOCK_VALUES + i];
+}
+
+std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+{
+    return count_inside_one_by_one(k, pairs);
+}
+
+#endif
+
+} // namespace
+
 double monte_carlo_pi(std::int32_t samples)
 {
-    return kalvento::monte_carlo_pi(samples);
+    std::unique_ptr<lagged_rng> g = lagged_rng_create(MONTE_CARLO_SEED);
+    if (!g)
+        fail("out of memory for the Monte Carlo generator");
+    generator_groups v = start_groups(starting_history(*g));
+    alignas(64) std::int32_t block[BLOCK_ROOM];
+    std::int64_t count = 0;
+    for (std::int64_t pairs_left = samples; pairs_left > 0; pairs_left -= BLOCK_VALUES / 2) {
+        draw_block(v, block);
+        count += count_inside(block, pairs_left < BLOCK_VALUES / 2 ? pairs_left : BLOCK_VALUES / 2);
+    }
+    lagged_rng_destroy(std::move(g));
+    return (static_cast<double>(count) / static_cast<double>(samples)) * 4.0;
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
