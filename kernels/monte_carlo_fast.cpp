@@ -1,12 +1,12 @@
 // The Monte Carlo kernel, drawing the generator's stream five values at a time.
 //
-// The recurrence x_n = x_(n-5) - x_(n-17) (plus 2^31 - 1 when negative) makes five consecutive
-// values independent of each other. Taking them as groups V_q = (x_5q .. x_5q+4):
+// The recurrence x_n = x_(n-5) - x_(n-17) (plus M = 2^31 - 1 when negative) makes five
+// consecutive values independent of each other. Taking them as groups V_q = (x_5q .. x_5q+4):
 //   V_q = fix(V_(q-1) - S_q), S_q = lanes 3..4 of V_(q-4) then lanes 0..2 of V_(q-3)
-// since 17 = 3 * 5 + 2. Integer arithmetic is exact, so the vector step yields the very integers of
-// the one-at-a-time step, zeros included (0 and 2^31 - 1 both occur and map to different doubles).
-// Blocks of values go to a small buffer, and the points are then tested in vector registers, each
-// value k becoming k * RNG_SCALE and the test x*x + y*y <= 1.0 rounded exactly as written.
+// since 17 = 3 * 5 + 2. Integer arithmetic is exact, so the vector step yields the very integers
+// of the one-at-a-time step. Blocks of values go to a small buffer, and the points are then tested
+// in vector registers, each value k becoming k * RNG_SCALE and the test x*x + y*y <= 1.0 rounded
+// exactly as written.
 #include "kernels/fast_kernels.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
@@ -25,12 +25,6 @@ namespace kalvento::KALVENTO_FAST_NS {
 namespace {
 
 constexpr int GROUP = RNG_SHORT_LAG;
-// Values drawn per block: a multiple of the group and of the sixteen values a counting step
-// reads, small enough to stay in the first-level cache.
-constexpr int BLOCK_GROUPS = 128;
-constexpr int BLOCK_VALUES = GROUP * BLOCK_GROUPS;
-// Vector stores of a group write eight lanes, three beyond the group.
-constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
 
 // The 17 values before the stream's first, oldest first, behind three unused slots so that the
 // oldest group, of which only lanes 3 and 4 are read, starts at slot 0.
@@ -47,10 +41,186 @@ history starting_history(const lagged_rng& g)
     return h;
 }
 
-// Points among the first `pairs` pairs of k that lie inside, tested exactly as the plain loop.
-std::int32_t count_inside_one_by_one(const std::int32_t* k, std::int64_t pairs)
+#if defined(__AVX512F__)
+
+// gcc 12's AVX-512 intrinsics start from a deliberately unset placeholder register, and its
+// warnings about that would fire at every use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// Residues. A value x_n = 2^31 - 1 needs x_(n-5) = 2^31 - 1 and x_(n-17) = 0, so a stream whose
+// 17 starting values are all below 2^31 - 1 never holds it: every value is then the remainder of
+// x_(n-5) - x_(n-17) modulo M = 2^31 - 1, in 0..M-1. The chain is carried unreduced, as 64-bit
+// y_n = y_(n-5) - y_(n-17) with y_n = x_n (mod M): one subtraction per group on the chain instead
+// of a subtraction and a minimum. Every step of 16 groups the four live groups are folded back to
+// 33 bits, which bounds them below 2^42 in between. The counting reduces each value to its
+// remainder (folded once, exact in 0..M-1 but for the rare folds that land outside it, which send
+// the whole block to an exact recount).
+
+constexpr int STEP_GROUPS = 16;
+constexpr int STEP_VALUES = GROUP * STEP_GROUPS;
+constexpr int BLOCK_STEPS = 8;
+constexpr int BLOCK_VALUES = STEP_VALUES * BLOCK_STEPS;
+constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
+// Stores of a group write eight lanes, three beyond the group.
+constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
+
+// y = (y mod 2^31) + floor(y / 2^31) (mod M), since 2^31 = 1 (mod M).
+__m512i fold(__m512i y)
 {
-    std::int32_t count = 0;
+    return _mm512_add_epi64(_mm512_and_si512(y, _mm512_set1_epi64(RNG_MODULUS)),
+                            _mm512_srai_epi64(y, 31));
+}
+
+std::int64_t remainder_of(std::int64_t y)
+{
+    std::int64_t r = y % RNG_MODULUS;
+    return r < 0 ? r + RNG_MODULUS : r;
+}
+
+struct residues {
+    __m512i fourth, third, second, first; // groups q-4 .. q-1, five values in lanes 0..4
+};
+
+residues start_residues(const history& h)
+{
+    auto group_at = [&](int i) {
+        return _mm512_cvtepi32_epi64(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h.value + i)));
+    };
+    return {group_at(0), group_at(5), group_at(10), group_at(15)};
+}
+
+// The next 16 groups into out, then the fold.
+void draw_step(residues& v, std::int64_t* out)
+{
+    // Lanes 3 and 4 of the fourth group, then lanes 0..2 of the third.
+    const __m512i order = _mm512_setr_epi64(3, 4, 8, 9, 10, 0, 0, 0);
+    __m512i a = v.fourth, b = v.third, c = v.second, d = v.first;
+    for (int q = 0; q < STEP_GROUPS; q += 4) {
+        __m512i e = _mm512_sub_epi64(d, _mm512_permutex2var_epi64(a, order, b));
+        _mm512_storeu_si512(out + GROUP * q, e);
+        __m512i f = _mm512_sub_epi64(e, _mm512_permutex2var_epi64(b, order, c));
+        _mm512_storeu_si512(out + GROUP * (q + 1), f);
+        __m512i g = _mm512_sub_epi64(f, _mm512_permutex2var_epi64(c, order, d));
+        _mm512_storeu_si512(out + GROUP * (q + 2), g);
+        __m512i h = _mm512_sub_epi64(g, _mm512_permutex2var_epi64(d, order, e));
+        _mm512_storeu_si512(out + GROUP * (q + 3), h);
+        a = e;
+        b = f;
+        c = g;
+        d = h;
+    }
+    v = {fold(a), fold(b), fold(c), fold(d)};
+}
+
+struct tally {
+    __m512i inside = _mm512_setzero_si512();  // points inside, per lane
+    __m512i largest = _mm512_setzero_si512(); // largest folded value, unsigned
+};
+
+// The eight pairs at y.
+void count_sixteen(tally& t, const std::int64_t* y)
+{
+    const __m512d scale = _mm512_set1_pd(RNG_SCALE);
+    const __m512d one = _mm512_set1_pd(1.0);
+    __m512i k0 = fold(_mm512_loadu_si512(y));
+    __m512i k1 = fold(_mm512_loadu_si512(y + 8));
+    t.largest = _mm512_max_epu64(t.largest, _mm512_max_epu64(k0, k1));
+    __m512d a = _mm512_mul_pd(_mm512_cvtepi64_pd(k0), scale);
+    __m512d b = _mm512_mul_pd(_mm512_cvtepi64_pd(k1), scale);
+    a = _mm512_mul_pd(a, a);
+    b = _mm512_mul_pd(b, b);
+    // The pairs come out in another order, which a count does not see.
+    __m512d sum = _mm512_add_pd(_mm512_unpacklo_pd(a, b), _mm512_unpackhi_pd(a, b));
+    __mmask8 in = _mm512_cmp_pd_mask(sum, one, _CMP_LE_OQ);
+    t.inside = _mm512_mask_add_epi64(t.inside, in, t.inside, _mm512_set1_epi64(1));
+}
+
+void count_step(tally& t, const std::int64_t* y)
+{
+    for (int i = 0; i < STEP_VALUES; i += 16)
+        count_sixteen(t, y + i);
+}
+
+// Points among the first `pairs` pairs of the block, every value reduced exactly.
+std::int64_t count_exactly(const std::int64_t* y, std::int64_t pairs)
+{
+    std::int64_t count = 0;
+    for (std::int64_t i = 0; i < pairs; ++i) {
+        double x = static_cast<double>(remainder_of(y[2 * i])) * RNG_SCALE;
+        double z = static_cast<double>(remainder_of(y[2 * i + 1])) * RNG_SCALE;
+        if ((x * x) + (z * z) <= 1.0)
+            ++count;
+    }
+    return count;
+}
+
+// The count of the block's first `pairs` pairs, of which t has counted the first `counted`.
+std::int64_t settle(const tally& t, const std::int64_t* y, std::int64_t counted, std::int64_t pairs)
+{
+    if (_mm512_cmpge_epu64_mask(t.largest, _mm512_set1_epi64(RNG_MODULUS)) != 0)
+        return count_exactly(y, pairs);
+    return _mm512_reduce_add_epi64(t.inside) + count_exactly(y + 2 * counted, pairs - counted);
+}
+
+// Points inside among the next `pairs` points of g, one step at a time.
+std::int64_t count_inside_one_by_one(lagged_rng& g, std::int64_t pairs)
+{
+    std::int64_t count = 0;
+    for (std::int64_t i = 0; i < pairs; ++i) {
+        double x = lagged_rng_next(g);
+        double y = lagged_rng_next(g);
+        if ((x * x) + (y * y) <= 1.0)
+            ++count;
+    }
+    return count;
+}
+
+bool holds_modulus(const lagged_rng& g)
+{
+    for (std::int32_t k : g.lags)
+        if (k == RNG_MODULUS)
+            return true;
+    return false;
+}
+
+std::int64_t count_inside_circle(lagged_rng& g, std::int64_t pairs)
+{
+    if (holds_modulus(g))
+        return count_inside_one_by_one(g, pairs);
+    residues v = start_residues(starting_history(g));
+    alignas(64) std::int64_t blocks[2][BLOCK_ROOM];
+    std::int64_t* current = blocks[0];
+    std::int64_t* next = blocks[1];
+    for (int s = 0; s < BLOCK_STEPS; ++s)
+        draw_step(v, current + s * STEP_VALUES);
+    std::int64_t count = 0;
+    // Each block is counted while the next one is drawn.
+    for (; pairs > BLOCK_PAIRS; pairs -= BLOCK_PAIRS) {
+        tally t;
+        for (int s = 0; s < BLOCK_STEPS; ++s) {
+            draw_step(v, next + s * STEP_VALUES);
+            count_step(t, current + s * STEP_VALUES);
+        }
+        count += settle(t, current, BLOCK_PAIRS, BLOCK_PAIRS);
+        std::swap(current, next);
+    }
+    tally t;
+    std::int64_t counted = 0;
+    for (; counted + 8 <= pairs; counted += 8)
+        count_sixteen(t, current + 2 * counted);
+    return count + settle(t, current, counted, pairs);
+}
+
+#else
+
+// Points among the first `pairs` pairs of k that lie inside, tested exactly as the plain loop.
+std::int64_t count_inside_listed(const std::int32_t* k, std::int64_t pairs)
+{
+    std::int64_t count = 0;
     for (std::int64_t i = 0; i < pairs; ++i) {
         double x = static_cast<double>(k[2 * i]) * RNG_SCALE;
         double y = static_cast<double>(k[2 * i + 1]) * RNG_SCALE;
@@ -59,6 +229,14 @@ std::int32_t count_inside_one_by_one(const std::int32_t* k, std::int64_t pairs)
     }
     return count;
 }
+
+// Values drawn per block: a multiple of the group and of the eight values a counting step
+// reads, small enough to stay in the first-level cache.
+constexpr int BLOCK_GROUPS = 128;
+constexpr int BLOCK_VALUES = GROUP * BLOCK_GROUPS;
+constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
+// Vector stores of a group write eight lanes, three beyond the group.
+constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
 
 #if defined(__AVX2__)
 
@@ -140,7 +318,7 @@ std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
         inside = count_eight(inside, k + 2 * i);
     alignas(32) std::int64_t lanes[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), inside);
-    return lanes[0] + lanes[1] + lanes[2] + lanes[3] + count_inside_one_by_one(k + 2 * i, pairs - i);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3] + count_inside_listed(k + 2 * i, pairs - i);
 }
 
 #elif defined(__SSE2__)
@@ -235,7 +413,7 @@ std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
         inside = count_eight(inside, k + 2 * i);
     alignas(16) std::int64_t lanes[2];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), inside);
-    return lanes[0] + lanes[1] + count_inside_one_by_one(k + 2 * i, pairs - i);
+    return lanes[0] + lanes[1] + count_inside_listed(k + 2 * i, pairs - i);
 }
 
 #else
@@ -270,7 +448,21 @@ void draw_block(generator_groups& v, std::int32_t* out)
 
 std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
 {
-    return count_inside_one_by_one(k, pairs);
+    return count_inside_listed(k, pairs);
+}
+
+#endif
+
+std::int64_t count_inside_circle(lagged_rng& g, std::int64_t pairs)
+{
+    generator_groups v = start_groups(starting_history(g));
+    alignas(64) std::int32_t block[BLOCK_ROOM];
+    std::int64_t count = 0;
+    for (; pairs > 0; pairs -= BLOCK_PAIRS) {
+        draw_block(v, block);
+        count += count_inside(block, pairs < BLOCK_PAIRS ? pairs : BLOCK_PAIRS);
+    }
+    return count;
 }
 
 #endif
@@ -282,13 +474,7 @@ double monte_carlo_pi(std::int32_t samples)
     std::unique_ptr<lagged_rng> g = lagged_rng_create(MONTE_CARLO_SEED);
     if (!g)
         fail("out of memory for the Monte Carlo generator");
-    generator_groups v = start_groups(starting_history(*g));
-    alignas(64) std::int32_t block[BLOCK_ROOM];
-    std::int64_t count = 0;
-    for (std::int64_t pairs_left = samples; pairs_left > 0; pairs_left -= BLOCK_VALUES / 2) {
-        draw_block(v, block);
-        count += count_inside(block, pairs_left < BLOCK_VALUES / 2 ? pairs_left : BLOCK_VALUES / 2);
-    }
+    std::int64_t count = samples > 0 ? count_inside_circle(*g, samples) : 0;
     lagged_rng_destroy(std::move(g));
     return (static_cast<double>(count) / static_cast<double>(samples)) * 4.0;
 }
