@@ -93,27 +93,26 @@ residues start_residues(const history& h)
     return {group_at(0), group_at(5), group_at(10), group_at(15)};
 }
 
-// The next 16 groups into out, then the fold.
-void draw_step(residues& v, std::int64_t* out)
+// The next group, V_q = V_(q-1) - S_q, into out.
+void advance(residues& v, std::int64_t* out)
 {
     // Lanes 3 and 4 of the fourth group, then lanes 0..2 of the third.
     const __m512i order = _mm512_setr_epi64(3, 4, 8, 9, 10, 0, 0, 0);
-    __m512i a = v.fourth, b = v.third, c = v.second, d = v.first;
-    for (int q = 0; q < STEP_GROUPS; q += 4) {
-        __m512i e = _mm512_sub_epi64(d, _mm512_permutex2var_epi64(a, order, b));
-        _mm512_storeu_si512(out + GROUP * q, e);
-        __m512i f = _mm512_sub_epi64(e, _mm512_permutex2var_epi64(b, order, c));
-        _mm512_storeu_si512(out + GROUP * (q + 1), f);
-        __m512i g = _mm512_sub_epi64(f, _mm512_permutex2var_epi64(c, order, d));
-        _mm512_storeu_si512(out + GROUP * (q + 2), g);
-        __m512i h = _mm512_sub_epi64(g, _mm512_permutex2var_epi64(d, order, e));
-        _mm512_storeu_si512(out + GROUP * (q + 3), h);
-        a = e;
-        b = f;
-        c = g;
-        d = h;
-    }
-    v = {fold(a), fold(b), fold(c), fold(d)};
+    __m512i next = _mm512_sub_epi64(v.first, _mm512_permutex2var_epi64(v.fourth, order, v.third));
+    _mm512_storeu_si512(out, next);
+    v = {v.third, v.second, v.first, next};
+}
+
+void fold_all(residues& v)
+{
+    v = {fold(v.fourth), fold(v.third), fold(v.second), fold(v.first)};
+}
+
+void draw_step(residues& v, std::int64_t* out)
+{
+    for (int q = 0; q < STEP_GROUPS; ++q)
+        advance(v, out + GROUP * q);
+    fold_all(v);
 }
 
 struct tally {
@@ -139,10 +138,21 @@ void count_sixteen(tally& t, const std::int64_t* y)
     t.inside = _mm512_mask_add_epi64(t.inside, in, t.inside, _mm512_set1_epi64(1));
 }
 
-void count_step(tally& t, const std::int64_t* y)
+// Draws a step into out while counting the values of an earlier step, with three or four groups
+// between counts: the chain's operations then come first in program order and are not held back
+// behind the counting.
+void draw_and_count_step(residues& v, std::int64_t* out, tally& t, const std::int64_t* earlier)
 {
-    for (int i = 0; i < STEP_VALUES; i += 16)
-        count_sixteen(t, y + i);
+    constexpr int COUNTS = STEP_VALUES / 16;
+    int q = 0;
+#pragma GCC unroll 5
+    for (int u = 0; u < COUNTS; ++u) {
+#pragma GCC unroll 4
+        for (; q < (u + 1) * STEP_GROUPS / COUNTS; ++q)
+            advance(v, out + GROUP * q);
+        count_sixteen(t, earlier + 16 * u);
+    }
+    fold_all(v);
 }
 
 // Points among the first `pairs` pairs of the block, every value reduced exactly.
@@ -201,10 +211,8 @@ std::int64_t count_inside_circle(lagged_rng& g, std::int64_t pairs)
     // Each block is counted while the next one is drawn.
     for (; pairs > BLOCK_PAIRS; pairs -= BLOCK_PAIRS) {
         tally t;
-        for (int s = 0; s < BLOCK_STEPS; ++s) {
-            draw_step(v, next + s * STEP_VALUES);
-            count_step(t, current + s * STEP_VALUES);
-        }
+        for (int s = 0; s < BLOCK_STEPS; ++s)
+            draw_and_count_step(v, next + s * STEP_VALUES, t, current + s * STEP_VALUES);
         count += settle(t, current, BLOCK_PAIRS, BLOCK_PAIRS);
         std::swap(current, next);
     }
