@@ -238,14 +238,6 @@ std::int64_t count_inside_listed(const std::int32_t* k, std::int64_t pairs)
     return count;
 }
 
-// Values drawn per block: a multiple of the group and of the eight values a counting step
-// reads, small enough to stay in the first-level cache.
-constexpr int BLOCK_GROUPS = 128;
-constexpr int BLOCK_VALUES = GROUP * BLOCK_GROUPS;
-constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
-// Vector stores of a group write eight lanes, three beyond the group.
-constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
-
 #if defined(__AVX2__)
 
 // A group of five values in lanes 0..4; lanes 5..7 are not used.
@@ -254,6 +246,11 @@ using group = __m256i;
 group load_group(const std::int32_t* p)
 {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+void store_group(std::int32_t* p, group v)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
 // V_q from V_(q-1), V_(q-3) and V_(q-4). fix(k) = unsigned min(k, k + M) maps a negative k to
@@ -271,38 +268,11 @@ group next_group(group previous, group third, group fourth)
     return _mm256_min_epu32(k, _mm256_add_epi32(previous, wrapped));
 }
 
-struct generator_groups {
-    group fourth, third, second, first; // V_(q-4) .. V_(q-1)
-};
+// Points inside, in 64-bit lanes.
+using tally = __m256i;
 
-generator_groups start_groups(const history& h)
-{
-    return {load_group(h.value), load_group(h.value + 5), load_group(h.value + 10),
-            load_group(h.value + 15)};
-}
-
-void draw_block(generator_groups& v, std::int32_t* out)
-{
-    group a = v.fourth, b = v.third, c = v.second, d = v.first;
-    for (int q = 0; q < BLOCK_GROUPS; q += 4) {
-        group e = next_group(d, b, a);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * q), e);
-        group f = next_group(e, c, b);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 1)), f);
-        group g = next_group(f, d, c);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 2)), g);
-        group h = next_group(g, e, d);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + GROUP * (q + 3)), h);
-        a = e;
-        b = f;
-        c = g;
-        d = h;
-    }
-    v = {a, b, c, d};
-}
-
-// Adds to `inside` (64-bit lanes) the points among the four pairs at k that lie inside.
-__m256i count_eight(__m256i inside, const std::int32_t* k)
+// Adds the points among the four pairs at k that lie inside.
+tally count_eight(tally inside, const std::int32_t* k)
 {
     const __m256d scale = _mm256_set1_pd(RNG_SCALE);
     const __m256d one = _mm256_set1_pd(1.0);
@@ -318,15 +288,11 @@ __m256i count_eight(__m256i inside, const std::int32_t* k)
     return _mm256_sub_epi64(inside, _mm256_castpd_si256(in));
 }
 
-std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+std::int64_t total(tally inside)
 {
-    __m256i inside = _mm256_setzero_si256();
-    std::int64_t i = 0;
-    for (; i + 4 <= pairs; i += 4)
-        inside = count_eight(inside, k + 2 * i);
     alignas(32) std::int64_t lanes[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), inside);
-    return lanes[0] + lanes[1] + lanes[2] + lanes[3] + count_inside_listed(k + 2 * i, pairs - i);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
 
 #elif defined(__SSE2__)
@@ -341,6 +307,12 @@ group load_group(const std::int32_t* p)
     return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_cvtsi32_si128(p[4])};
 }
 
+void store_group(std::int32_t* p, group v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v.low);
+    p[4] = _mm_cvtsi128_si32(v.high);
+}
+
 // fix(k): k + M = (k & M) - 1 for a negative k; so (k & M) - (k >> 31, logical).
 __m128i fix(__m128i k)
 {
@@ -351,51 +323,17 @@ __m128i fix(__m128i k)
 group next_group(group previous, group third, group fourth)
 {
     // Lanes 3 and 4 of the fourth group, then lanes 0..2 of the third.
-    __m128i low =
-        _mm_unpacklo_epi32(_mm_srli_si128(fourth.low, 12), fourth.high); // fourth 3, fourth 4
+    __m128i low = _mm_unpacklo_epi32(_mm_srli_si128(fourth.low, 12), fourth.high);
     low = _mm_unpacklo_epi64(low, third.low);
     __m128i high = _mm_shuffle_epi32(third.low, 2);
     return {fix(_mm_sub_epi32(previous.low, low)), fix(_mm_sub_epi32(previous.high, high))};
 }
 
-struct generator_groups {
-    group fourth, third, second, first;
-};
+// Points inside, in 64-bit lanes.
+using tally = __m128i;
 
-generator_groups start_groups(const history& h)
-{
-    return {load_group(h.value), load_group(h.value + 5), load_group(h.value + 10),
-            load_group(h.value + 15)};
-}
-
-void store_group(std::int32_t* p, group v)
-{
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v.low);
-    p[4] = _mm_cvtsi128_si32(v.high);
-}
-
-void draw_block(generator_groups& v, std::int32_t* out)
-{
-    group a = v.fourth, b = v.third, c = v.second, d = v.first;
-    for (int q = 0; q < BLOCK_GROUPS; q += 4) {
-        group e = next_group(d, b, a);
-        store_group(out + GROUP * q, e);
-        group f = next_group(e, c, b);
-        store_group(out + GROUP * (q + 1), f);
-        group g = next_group(f, d, c);
-        store_group(out + GROUP * (q + 2), g);
-        group h = next_group(g, e, d);
-        store_group(out + GROUP * (q + 3), h);
-        a = e;
-        b = f;
-        c = g;
-        d = h;
-    }
-    v = {a, b, c, d};
-}
-
-// Adds to `inside` (64-bit lanes) the points among the four pairs at k that lie inside.
-__m128i count_eight(__m128i inside, const std::int32_t* k)
+// Adds the points among the four pairs at k that lie inside.
+tally count_eight(tally inside, const std::int32_t* k)
 {
     const __m128d scale = _mm_set1_pd(RNG_SCALE);
     const __m128d one = _mm_set1_pd(1.0);
@@ -413,64 +351,125 @@ __m128i count_eight(__m128i inside, const std::int32_t* k)
     return _mm_sub_epi64(inside, _mm_castpd_si128(in1));
 }
 
-std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+std::int64_t total(tally inside)
 {
-    __m128i inside = _mm_setzero_si128();
-    std::int64_t i = 0;
-    for (; i + 4 <= pairs; i += 4)
-        inside = count_eight(inside, k + 2 * i);
     alignas(16) std::int64_t lanes[2];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), inside);
-    return lanes[0] + lanes[1] + count_inside_listed(k + 2 * i, pairs - i);
+    return lanes[0] + lanes[1];
 }
 
 #else
 
-// Five values held apart, one chain each.
-struct generator_groups {
-    std::int32_t value[24]; // the 20 most recent values, oldest first, from slot 0
+// A group of five values.
+struct group {
+    std::int32_t value[5];
 };
 
-generator_groups start_groups(const history& h)
+group load_group(const std::int32_t* p)
 {
-    generator_groups v{};
-    for (int i = 0; i < 20; ++i)
-        v.value[i] = h.value[i];
-    return v;
+    return {{p[0], p[1], p[2], p[3], p[4]}};
 }
 
-void draw_block(generator_groups& v, std::int32_t* out)
+void store_group(std::int32_t* p, group v)
 {
-    std::int32_t recent[BLOCK_VALUES + 20];
-    for (int i = 0; i < 20; ++i)
-        recent[i] = v.value[i];
-    for (int n = 20; n < BLOCK_VALUES + 20; ++n) {
-        std::int32_t k = recent[n - GROUP] - recent[n - RNG_LAGS];
-        recent[n] = k < 0 ? k + RNG_MODULUS : k;
+    for (int i = 0; i < GROUP; ++i)
+        p[i] = v.value[i];
+}
+
+group next_group(group previous, group third, group fourth)
+{
+    const std::int32_t subtracted[GROUP] = {fourth.value[3], fourth.value[4], third.value[0],
+                                            third.value[1], third.value[2]};
+    group next;
+    for (int i = 0; i < GROUP; ++i) {
+        std::int32_t k = previous.value[i] - subtracted[i];
+        next.value[i] = k < 0 ? k + RNG_MODULUS : k;
     }
-    for (int i = 0; i < BLOCK_VALUES; ++i)
-        out[i] = recent[20 + i];
-    for (int i = 0; i < 20; ++i)
-        v.value[i] = recent[BLOCK_VALUES + i];
+    return next;
 }
 
-std::int64_t count_inside(const std::int32_t* k, std::int64_t pairs)
+using tally = std::int64_t;
+
+tally count_eight(tally inside, const std::int32_t* k)
 {
-    return count_inside_listed(k, pairs);
+    return inside + count_inside_listed(k, 4);
+}
+
+std::int64_t total(tally inside)
+{
+    return inside;
 }
 
 #endif
 
+constexpr int STEP_GROUPS = 16;
+constexpr int STEP_VALUES = GROUP * STEP_GROUPS;
+constexpr int BLOCK_STEPS = 8;
+constexpr int BLOCK_VALUES = STEP_VALUES * BLOCK_STEPS;
+constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
+// Vector stores of a group may write eight lanes, three beyond the group.
+constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
+
+struct generator_groups {
+    group fourth, third, second, first; // V_(q-4) .. V_(q-1)
+};
+
+generator_groups start_groups(const history& h)
+{
+    return {load_group(h.value), load_group(h.value + 5), load_group(h.value + 10),
+            load_group(h.value + 15)};
+}
+
+// The next group into out.
+void advance(generator_groups& v, std::int32_t* out)
+{
+    group next = next_group(v.first, v.third, v.fourth);
+    store_group(out, next);
+    v = {v.third, v.second, v.first, next};
+}
+
+void draw_step(generator_groups& v, std::int32_t* out)
+{
+    for (int q = 0; q < STEP_GROUPS; ++q)
+        advance(v, out + GROUP * q);
+}
+
+// Draws a step into out while counting the values of an earlier step, one or two groups between
+// counts: the chain's operations then come first in program order and are not held back behind
+// the counting.
+void draw_and_count_step(generator_groups& v, std::int32_t* out, tally& inside,
+                         const std::int32_t* earlier)
+{
+    constexpr int COUNTS = STEP_VALUES / 8;
+    int q = 0;
+#pragma GCC unroll 10
+    for (int u = 0; u < COUNTS; ++u) {
+#pragma GCC unroll 2
+        for (; q < (u + 1) * STEP_GROUPS / COUNTS; ++q)
+            advance(v, out + GROUP * q);
+        inside = count_eight(inside, earlier + 8 * u);
+    }
+}
+
 std::int64_t count_inside_circle(lagged_rng& g, std::int64_t pairs)
 {
     generator_groups v = start_groups(starting_history(g));
-    alignas(64) std::int32_t block[BLOCK_ROOM];
-    std::int64_t count = 0;
-    for (; pairs > 0; pairs -= BLOCK_PAIRS) {
-        draw_block(v, block);
-        count += count_inside(block, pairs < BLOCK_PAIRS ? pairs : BLOCK_PAIRS);
+    alignas(64) std::int32_t blocks[2][BLOCK_ROOM];
+    std::int32_t* current = blocks[0];
+    std::int32_t* next = blocks[1];
+    for (int s = 0; s < BLOCK_STEPS; ++s)
+        draw_step(v, current + s * STEP_VALUES);
+    tally inside{};
+    // Each block is counted while the next one is drawn.
+    for (; pairs > BLOCK_PAIRS; pairs -= BLOCK_PAIRS) {
+        for (int s = 0; s < BLOCK_STEPS; ++s)
+            draw_and_count_step(v, next + s * STEP_VALUES, inside, current + s * STEP_VALUES);
+        std::swap(current, next);
     }
-    return count;
+    std::int64_t counted = 0;
+    for (; counted + 4 <= pairs; counted += 4)
+        inside = count_eight(inside, current + 2 * counted);
+    return total(inside) + count_inside_listed(current + 2 * counted, pairs - counted);
 }
 
 #endif
