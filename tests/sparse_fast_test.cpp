@@ -204,15 +204,18 @@ TEST(SparseFast, NoRepetitionsOrNoRowsLeaveYAlone)
 // multiplies, and the generator left where the plain measurement leaves it.
 TEST(SparseFast, MeasurementMatchesPlain)
 {
-    for (auto [n, nz] : {std::pair{1000, 5000}, std::pair{10, 95}, std::pair{333, 2664}}) {
+    struct size {
+        std::uint32_t n, nz;
+    };
+    for (size s : {size{1000, 5000}, size{10, 95}, size{333, 2664}}) {
         lagged_rng plain_g = advanced_generator(0);
         kernel_result plain;
-        bench_sparse(n, nz, plain_g, {0.0, 4}, plain_kernels(), plain);
+        bench_sparse(s.n, s.nz, plain_g, {0.0, 4}, plain_kernels(), plain);
         for_each_code_path([&](const kernel_set& fast) {
             lagged_rng g = advanced_generator(0);
             kernel_result result;
-            bench_sparse(n, nz, g, {0.0, 4}, fast, result);
-            EXPECT_TRUE(same_bits(result.checksum, plain.checksum)) << n;
+            bench_sparse(s.n, s.nz, g, {0.0, 4}, fast, result);
+            EXPECT_TRUE(same_bits(result.checksum, plain.checksum)) << s.n;
             EXPECT_EQ(result.reps, 4);
             EXPECT_TRUE(same_state(g, plain_g));
         });
