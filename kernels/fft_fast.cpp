@@ -1023,16 +1023,6 @@ void scale_odd_tail(int32_t n, double* data)
         data[n - 1] *= 1.0 / static_cast<double>(n / 2);
 }
 
-// Clears the upper halves of the vector registers before returning to the caller: gcc does not
-// always do so on every path out of these functions, and legacy SSE code that runs while they are
-// dirty (the plain kernels, the C library) is several times slower.
-inline void leave_vector_code()
-{
-#if defined(__AVX__)
-    _mm256_zeroupper();
-#endif
-}
-
 } // namespace
 
 void fft_forward(std::int32_t n, double* data)
@@ -1044,7 +1034,6 @@ void fft_forward(std::int32_t n, double* data)
     }
     int log_points = fft_log2(points);
     single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
-    leave_vector_code();
 }
 
 void fft_backward(std::int32_t n, double* data)
@@ -1058,7 +1047,6 @@ void fft_backward(std::int32_t n, double* data)
     single_transform<output::scaled>(points, log_points, data, 1,
                                      1.0 / static_cast<double>(points));
     scale_odd_tail(n, data);
-    leave_vector_code();
 }
 
 void fft_transform_pair(std::int32_t n, double* data)
@@ -1086,7 +1074,6 @@ void fft_transform_pair(std::int32_t n, double* data)
         single_transform<output::scaled>(points, log_points, data, 1, scale_factor);
     }
     scale_odd_tail(n, data);
-    leave_vector_code();
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
