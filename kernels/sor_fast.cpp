@@ -65,25 +65,29 @@ KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
     return _mm512_mask_broadcastsd_pd(v, static_cast<__mmask8>(lanes), _mm_load_sd(x));
 }
 
-// Two columns of four rows, one 128-bit piece each.
-KALVENTO_INLINE vec pieces(const double* p0, const double* p1, const double* p2, const double* p3)
+// The chunks of rows p and q, one in each 256-bit half.
+KALVENTO_INLINE vec two_chunks(const double* p, const double* q)
 {
-    vec x = _mm512_zextpd128_pd512(_mm_loadu_pd(p0));
-    x = _mm512_insertf64x2(x, _mm_loadu_pd(p1), 1);
-    x = _mm512_insertf64x2(x, _mm_loadu_pd(p2), 2);
-    return _mm512_insertf64x2(x, _mm_loadu_pd(p3), 3);
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(p)), _mm256_loadu_pd(q), 1);
 }
 
-KALVENTO_INLINE void load_block(vec out[STEPS], const double* const at[LANES])
+// An 8 x 4 transpose: rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in halves, interleaved by 64-bit
+// element within 128-bit pieces, then the pieces gathered across the halves.
+template <class At>
+KALVENTO_INLINE void load_block(vec out[STEPS], At at)
 {
-    vec x0 = pieces(at[0], at[2], at[4], at[6]);
-    vec x1 = pieces(at[1], at[3], at[5], at[7]);
-    vec x2 = pieces(at[0] + 2, at[2] + 2, at[4] + 2, at[6] + 2);
-    vec x3 = pieces(at[1] + 2, at[3] + 2, at[5] + 2, at[7] + 2);
-    out[0] = _mm512_unpacklo_pd(x0, x1);
-    out[1] = _mm512_unpackhi_pd(x0, x1);
-    out[2] = _mm512_unpacklo_pd(x2, x3);
-    out[3] = _mm512_unpackhi_pd(x2, x3);
+    vec z0 = two_chunks(at(0), at(2));
+    vec z1 = two_chunks(at(1), at(3));
+    vec z2 = two_chunks(at(4), at(6));
+    vec z3 = two_chunks(at(5), at(7));
+    vec t0 = _mm512_unpacklo_pd(z0, z1);
+    vec t1 = _mm512_unpackhi_pd(z0, z1);
+    vec t2 = _mm512_unpacklo_pd(z2, z3);
+    vec t3 = _mm512_unpackhi_pd(z2, z3);
+    out[0] = _mm512_shuffle_f64x2(t0, t2, 0x88);
+    out[1] = _mm512_shuffle_f64x2(t1, t3, 0x88);
+    out[2] = _mm512_shuffle_f64x2(t0, t2, 0xdd);
+    out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
 }
 
 KALVENTO_INLINE vec shift_in(vec v, const double* above)
@@ -92,29 +96,25 @@ KALVENTO_INLINE vec shift_in(vec v, const double* above)
                                                    _mm512_castpd_si512(_mm512_set1_pd(*above)), 7));
 }
 
-template <int I>
-KALVENTO_INLINE void store_piece(double* p, vec v)
+template <class At>
+KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
 {
-    _mm_storeu_pd(p, _mm512_extractf64x2_pd(v, I));
-}
-
-KALVENTO_INLINE void store_block(double* const at[LANES], const vec in[STEPS])
-{
-    // y0 holds columns 0 and 1 of the even rows, y1 those of the odd rows; y2 and y3 columns 2, 3.
-    vec y0 = _mm512_unpacklo_pd(in[0], in[1]);
-    vec y1 = _mm512_unpackhi_pd(in[0], in[1]);
-    vec y2 = _mm512_unpacklo_pd(in[2], in[3]);
-    vec y3 = _mm512_unpackhi_pd(in[2], in[3]);
-    {
-        store_piece<0>(at[0], y0), store_piece<0>(at[0] + 2, y2);
-        store_piece<0>(at[1], y1), store_piece<0>(at[1] + 2, y3);
-        store_piece<1>(at[2], y0), store_piece<1>(at[2] + 2, y2);
-        store_piece<1>(at[3], y1), store_piece<1>(at[3] + 2, y3);
-        store_piece<2>(at[4], y0), store_piece<2>(at[4] + 2, y2);
-        store_piece<2>(at[5], y1), store_piece<2>(at[5] + 2, y3);
-        store_piece<3>(at[6], y0), store_piece<3>(at[6] + 2, y2);
-        store_piece<3>(at[7], y1), store_piece<3>(at[7] + 2, y3);
-    }
+    vec t0 = _mm512_shuffle_f64x2(in[0], in[2], 0x88);
+    vec t1 = _mm512_shuffle_f64x2(in[1], in[3], 0x88);
+    vec t2 = _mm512_shuffle_f64x2(in[0], in[2], 0xdd);
+    vec t3 = _mm512_shuffle_f64x2(in[1], in[3], 0xdd);
+    vec z0 = _mm512_unpacklo_pd(t0, t1);
+    vec z1 = _mm512_unpackhi_pd(t0, t1);
+    vec z2 = _mm512_unpacklo_pd(t2, t3);
+    vec z3 = _mm512_unpackhi_pd(t2, t3);
+    _mm256_storeu_pd(at(0), _mm512_castpd512_pd256(z0));
+    _mm256_storeu_pd(at(2), _mm512_extractf64x4_pd(z0, 1));
+    _mm256_storeu_pd(at(1), _mm512_castpd512_pd256(z1));
+    _mm256_storeu_pd(at(3), _mm512_extractf64x4_pd(z1, 1));
+    _mm256_storeu_pd(at(4), _mm512_castpd512_pd256(z2));
+    _mm256_storeu_pd(at(6), _mm512_extractf64x4_pd(z2, 1));
+    _mm256_storeu_pd(at(5), _mm512_castpd512_pd256(z3));
+    _mm256_storeu_pd(at(7), _mm512_extractf64x4_pd(z3, 1));
 }
 
 #elif defined(__AVX2__)
@@ -147,12 +147,13 @@ KALVENTO_INLINE vec pieces(const double* p, const double* q)
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), _mm_loadu_pd(q), 1);
 }
 
-KALVENTO_INLINE void load_block(vec out[STEPS], const double* const at[LANES])
+template <class At>
+KALVENTO_INLINE void load_block(vec out[STEPS], At at)
 {
-    vec x0 = pieces(at[0], at[2]);
-    vec x1 = pieces(at[1], at[3]);
-    vec x2 = pieces(at[0] + 2, at[2] + 2);
-    vec x3 = pieces(at[1] + 2, at[3] + 2);
+    vec x0 = pieces(at(0), at(2));
+    vec x1 = pieces(at(1), at(3));
+    vec x2 = pieces(at(0) + 2, at(2) + 2);
+    vec x3 = pieces(at(1) + 2, at(3) + 2);
     out[0] = _mm256_unpacklo_pd(x0, x1);
     out[1] = _mm256_unpackhi_pd(x0, x1);
     out[2] = _mm256_unpacklo_pd(x2, x3);
@@ -164,21 +165,22 @@ KALVENTO_INLINE vec shift_in(vec v, const double* above)
     return _mm256_blend_pd(_mm256_permute4x64_pd(v, 0x90), _mm256_broadcast_sd(above), 1);
 }
 
-KALVENTO_INLINE void store_block(double* const at[LANES], const vec in[STEPS])
+template <class At>
+KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
 {
     // y0 holds columns 0 and 1 of rows 0 and 2, y1 those of rows 1 and 3; y2 and y3 columns 2, 3.
     vec y0 = _mm256_unpacklo_pd(in[0], in[1]);
     vec y1 = _mm256_unpackhi_pd(in[0], in[1]);
     vec y2 = _mm256_unpacklo_pd(in[2], in[3]);
     vec y3 = _mm256_unpackhi_pd(in[2], in[3]);
-    _mm_storeu_pd(at[0], _mm256_castpd256_pd128(y0));
-    _mm_storeu_pd(at[0] + 2, _mm256_castpd256_pd128(y2));
-    _mm_storeu_pd(at[1], _mm256_castpd256_pd128(y1));
-    _mm_storeu_pd(at[1] + 2, _mm256_castpd256_pd128(y3));
-    _mm_storeu_pd(at[2], _mm256_extractf128_pd(y0, 1));
-    _mm_storeu_pd(at[2] + 2, _mm256_extractf128_pd(y2, 1));
-    _mm_storeu_pd(at[3], _mm256_extractf128_pd(y1, 1));
-    _mm_storeu_pd(at[3] + 2, _mm256_extractf128_pd(y3, 1));
+    _mm_storeu_pd(at(0), _mm256_castpd256_pd128(y0));
+    _mm_storeu_pd(at(0) + 2, _mm256_castpd256_pd128(y2));
+    _mm_storeu_pd(at(1), _mm256_castpd256_pd128(y1));
+    _mm_storeu_pd(at(1) + 2, _mm256_castpd256_pd128(y3));
+    _mm_storeu_pd(at(2), _mm256_extractf128_pd(y0, 1));
+    _mm_storeu_pd(at(2) + 2, _mm256_extractf128_pd(y2, 1));
+    _mm_storeu_pd(at(3), _mm256_extractf128_pd(y1, 1));
+    _mm_storeu_pd(at(3) + 2, _mm256_extractf128_pd(y3, 1));
 }
 
 #elif defined(__SSE2__)
@@ -203,10 +205,11 @@ KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
     return keep(lanes, _mm_load1_pd(x), v);
 }
 
-KALVENTO_INLINE void load_block(vec out[STEPS], const double* const at[LANES])
+template <class At>
+KALVENTO_INLINE void load_block(vec out[STEPS], At at)
 {
-    vec x0 = _mm_loadu_pd(at[0]);
-    vec x1 = _mm_loadu_pd(at[1]);
+    vec x0 = _mm_loadu_pd(at(0));
+    vec x1 = _mm_loadu_pd(at(1));
     out[0] = _mm_unpacklo_pd(x0, x1);
     out[1] = _mm_unpackhi_pd(x0, x1);
 }
@@ -216,10 +219,11 @@ KALVENTO_INLINE vec shift_in(vec v, const double* above)
     return _mm_unpacklo_pd(_mm_load_sd(above), v);
 }
 
-KALVENTO_INLINE void store_block(double* const at[LANES], const vec in[STEPS])
+template <class At>
+KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
 {
-    _mm_storeu_pd(at[0], _mm_unpacklo_pd(in[0], in[1]));
-    _mm_storeu_pd(at[1], _mm_unpackhi_pd(in[0], in[1]));
+    _mm_storeu_pd(at(0), _mm_unpacklo_pd(in[0], in[1]));
+    _mm_storeu_pd(at(1), _mm_unpackhi_pd(in[0], in[1]));
 }
 
 #else
@@ -234,9 +238,17 @@ KALVENTO_INLINE vec mul(vec x, vec y) { return x * y; }
 KALVENTO_INLINE vec splat(double x) { return x; }
 KALVENTO_INLINE vec keep(unsigned lanes, vec old, vec fresh) { return lanes & 1 ? old : fresh; }
 KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x) { return lanes & 1 ? *x : v; }
-KALVENTO_INLINE void load_block(vec out[STEPS], const double* const at[LANES]) { out[0] = *at[0]; }
+template <class At>
+KALVENTO_INLINE void load_block(vec out[STEPS], At at)
+{
+    out[0] = *at(0);
+}
 KALVENTO_INLINE vec shift_in(vec, const double* above) { return *above; }
-KALVENTO_INLINE void store_block(double* const at[LANES], const vec in[STEPS]) { *at[0] = in[0]; }
+template <class At>
+KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
+{
+    *at(0) = in[0];
+}
 
 #endif
 
@@ -341,7 +353,8 @@ struct slot_state {
 KALVENTO_INLINE void relax_blocks(const slot (&s)[SLOTS], const sweep_shape& shape, double* scratch,
                                   slot_state& t, vec a, vec b)
 {
-    alignas(64) double* self_at[SLOTS][LANES];
+    alignas(64) double* placed[SLOTS][LANES];
+    bool direct[SLOTS];
     const double* above[SLOTS];
     vec self[SLOTS][STEPS], down[SLOTS][STEPS], right_of_chunk[SLOTS];
     unsigned last[SLOTS];
@@ -352,28 +365,38 @@ KALVENTO_INLINE void relax_blocks(const slot (&s)[SLOTS], const sweep_shape& sha
         std::ptrdiff_t first = 1 + std::ptrdiff_t{STEPS} * block;
         // Lanes k > block have not started, lanes k < finished are done.
         std::int32_t finished = block - shape.chunks + 1;
-        unsigned idle = ((ALL_LANES << std::min(block + 1, LANES)) & ALL_LANES) |
-                        ((1u << std::clamp(finished, 0, LANES)) - 1) | ~s[j].present;
-        idle &= ALL_LANES;
-        alignas(64) const double* down_at[LANES];
-        place_lanes(s[j], first, shape.last_start, idle, scratch, self_at[j], down_at);
-        above[j] = rows[0] + std::min(first, shape.last_start);
+        // Every lane in a chunk before the last: the columns follow from `first`.
+        direct[j] = block >= LANES - 1 && finished < 0 && s[j].present == ALL_LANES;
+        if (direct[j]) {
+            load_block(self[j], [&](int k) { return rows[k + 1] + (first - STEPS * k); });
+            load_block(down[j], [&](int k) { return rows[k + 2] + (first - STEPS * k); });
+        } else {
+            unsigned idle = ((ALL_LANES << std::min(block + 1, LANES)) & ALL_LANES) |
+                            ((1u << std::clamp(finished, 0, LANES)) - 1) | ~s[j].present;
+            alignas(64) const double* down_at[LANES];
+            place_lanes(s[j], first, shape.last_start, idle & ALL_LANES, scratch, placed[j],
+                        down_at);
+            load_block(self[j], [&](int k) { return placed[j][k]; });
+            load_block(down[j], [&](int k) { return down_at[k]; });
+        }
+        std::ptrdiff_t first_or_last = std::min(first, shape.last_start);
+        above[j] = rows[0] + first_or_last;
         const double* const* fetched = rows + (block & 1) * (LANES / 2 + 1);
         KALVENTO_UNROLL
         for (int i = 0; i < LANES / 2 + 1; ++i)
             prefetch(fetched[i], first + PREFETCH_AHEAD);
-        load_block(self[j], self_at[j]);
-        load_block(down[j], down_at);
         // Lane k's right neighbour after its chunk is the first column of lane k - 1's chunk in
         // the row below it, except where lane k - 1 is past the last chunk, or the last chunk
         // overlaps the one before.
-        right_of_chunk[j] = shift_in(down[j][0], rows[1] + std::min(first, shape.last_start) + STEPS);
+        right_of_chunk[j] = shift_in(down[j][0], rows[1] + first_or_last + STEPS);
         last[j] = shape.overlap > 0 ? lane_bit(finished) : 0;
-        unsigned far = (lane_bit(finished) | last[j] << 1) & ALL_LANES;
-        while (far != 0) {
-            int k = __builtin_ctz(far);
-            right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, self_at[j][k] + STEPS);
-            far &= far - 1;
+        if (!direct[j]) {
+            unsigned far = (lane_bit(finished) | last[j] << 1) & ALL_LANES;
+            while (far != 0) {
+                int k = __builtin_ctz(far);
+                right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, placed[j][k] + STEPS);
+                far &= far - 1;
+            }
         }
         // A lane entering its first chunk has column 0 as its left neighbour.
         if (block < LANES)
@@ -394,8 +417,15 @@ KALVENTO_INLINE void relax_blocks(const slot (&s)[SLOTS], const sweep_shape& sha
         }
     }
     KALVENTO_UNROLL
-    for (int j = 0; j < SLOTS; ++j)
-        store_block(self_at[j], t.prev[j]);
+    for (int j = 0; j < SLOTS; ++j) {
+        if (direct[j]) {
+            double* const* rows = s[j].rows;
+            std::ptrdiff_t first = 1 + std::ptrdiff_t{STEPS} * s[j].block;
+            store_block([&](int k) { return rows[k + 1] + (first - STEPS * k); }, t.prev[j]);
+        } else {
+            store_block([&](int k) { return placed[j][k]; }, t.prev[j]);
+        }
+    }
 }
 
 } // namespace
@@ -438,7 +468,7 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
         while (next < stream) {
             slot& free = s[next % SLOTS];
             const slot& before = s[(next + SLOTS - 1) % SLOTS];
-            if (free.group >= 0 || (next > 0 && before.group == next - 1 && before.block < LANES))
+            if (free.group >= 0 || (next > 0 && before.group == next - 1 && before.block < LANES + 2))
                 break;
             start_group(free, shape, g, next);
             ++next;
