@@ -96,13 +96,16 @@ KALVENTO_INLINE vec shift_in(vec v, const double* above)
                                                    _mm512_castpd_si512(_mm512_set1_pd(*above)), 7));
 }
 
+// The inverse of load_block: the pieces gathered back into halves, then the 64-bit elements.
 template <class At>
 KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
 {
-    vec t0 = _mm512_shuffle_f64x2(in[0], in[2], 0x88);
-    vec t1 = _mm512_shuffle_f64x2(in[1], in[3], 0x88);
-    vec t2 = _mm512_shuffle_f64x2(in[0], in[2], 0xdd);
-    vec t3 = _mm512_shuffle_f64x2(in[1], in[3], 0xdd);
+    const __m512i low = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    vec t0 = _mm512_permutex2var_pd(in[0], low, in[2]);
+    vec t1 = _mm512_permutex2var_pd(in[1], low, in[3]);
+    vec t2 = _mm512_permutex2var_pd(in[0], high, in[2]);
+    vec t3 = _mm512_permutex2var_pd(in[1], high, in[3]);
     vec z0 = _mm512_unpacklo_pd(t0, t1);
     vec z1 = _mm512_unpackhi_pd(t0, t1);
     vec z2 = _mm512_unpacklo_pd(t2, t3);
@@ -252,179 +255,220 @@ KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
 
 #endif
 
-// Groups in flight. Their steps are interleaved, so that the core always has several
-// independent chains of updates to work on.
+// Rows in flight: SLOTS vectors of LANES rows, their steps interleaved so that the core always
+// has several independent chains of updates to work on. Lane k of a vector works one block behind
+// lane k - 1, and lane 0 of vector j works SKEW blocks behind lane 0 of vector j - 1: the lane
+// above has stored the chunk lane 0 reads a few blocks before, so the vectors do not wait for
+// each other's stores.
 constexpr int SLOTS = 2;
+constexpr int SKEW = LANES + 2;
+constexpr int IN_FLIGHT = LANES * SLOTS;
+constexpr unsigned ALL_LANES = (1u << LANES) - 1;
 
 // How far ahead of the blocks the rows are fetched into the cache, in columns.
 constexpr std::ptrdiff_t PREFETCH_AHEAD = 64;
 
-// Prefetching does not fault, so the column may lie past the end of the row.
-KALVENTO_INLINE void prefetch(const double* row, std::ptrdiff_t col)
+// A lane's place in its row is kept as a base address from which the chunk of block t lies
+// STEPS t columns on: base + 8 STEPS t. Bases are plain integers, so that they may point anywhere
+// until the block's column is added.
+using address = std::uintptr_t;
+
+KALVENTO_INLINE address base_of(const double* row, std::ptrdiff_t column, std::int64_t block)
 {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(row) +
-                                                     col * sizeof(double)),
+    return reinterpret_cast<address>(row) +
+           static_cast<address>(column - STEPS * block) * sizeof(double);
+}
+
+KALVENTO_INLINE double* chunk_at(address base, std::int64_t block)
+{
+    return reinterpret_cast<double*>(base + static_cast<address>(STEPS * block) * sizeof(double));
+}
+
+// Prefetching does not fault, so the address may lie past the end of the row.
+KALVENTO_INLINE void prefetch(const double* p)
+{
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<address>(p) +
+                                                     PREFETCH_AHEAD * sizeof(double)),
                        0, 3);
 }
 
-// The shape of one sweep in blocks.
-struct sweep_shape {
-    std::int32_t m;
-    std::int32_t groups;       // groups of LANES rows (the last may have fewer)
-    std::int32_t chunks;       // chunks of STEPS columns per row
-    std::ptrdiff_t last_start; // first column of the last chunk, which ends at n - 2
-    std::int32_t overlap;      // leading columns of the last chunk that belong to the one before
-    std::int32_t blocks;       // blocks per group: lane k works in chunk block - k
+// The rows of all sweeps of a call form one stream, row after row and sweep after sweep. Lane
+// k of vector j takes rows j LANES + k, then that plus IN_FLIGHT, and so on; it spends `period`
+// blocks on each, `chunks` of them working. A row needs the row above it, the one below it and
+// itself as the previous sweep left them, all of which lie at least two rows earlier in the
+// stream when a sweep has two rows or more.
+struct stream_shape {
+    double* const* rows;         // the grid's table
+    std::int64_t rows_per_sweep; // m - 2
+    std::int64_t length;         // rows of all sweeps
+    std::int32_t chunks;         // chunks of STEPS columns per row
+    std::int32_t overlap;        // leading columns of the last chunk that belong to the one before
+    std::int32_t period;         // blocks per row of a lane, at least chunks
+    std::ptrdiff_t last_start;   // first column of the last chunk, which ends at n - 2
 };
 
-constexpr unsigned ALL_LANES = (1u << LANES) - 1;
-
-// Scratch for the lanes that have no chunk to work on: they load and store there instead.
-constexpr int SCRATCH = 2 * STEPS + 2;
-
-// Where one group in flight works. An idle slot has no lanes present.
-struct slot {
-    double* rows[LANES + 2]; // rows top - 1 to top + LANES, those past the grid replaced by m - 1
-    unsigned present;        // the lanes that hold a row of the grid's interior
-    std::int32_t block;
-    std::int64_t group; // index in the stream of groups, -1 when idle
+// One vector of lanes. A lane without a row loads and stores in the scratch.
+struct lane_set {
+    address self[LANES]; // the lanes' rows
+    address down[LANES]; // the rows below them
+    address above;       // the row above lane 0
+    address edge[LANES]; // row 0, above the lanes in `first_row` (on a sweep's first row)
+    unsigned first_row;
+    unsigned active;    // the lanes working on a chunk of a row
+    std::int64_t round; // lane 0's round of rows, -1 before it starts
+    std::int32_t chunk; // lane 0's block within its period
 };
-
-void make_idle(slot& s, double* scratch)
-{
-    for (double*& row : s.rows)
-        row = scratch;
-    s.present = 0;
-    s.block = 0;
-    s.group = -1;
-}
-
-void start_group(slot& s, const sweep_shape& shape, const row_matrix& g, std::int64_t index)
-{
-    std::int32_t top = 1 + LANES * static_cast<std::int32_t>(index % shape.groups);
-    for (int i = 0; i < LANES + 2; ++i)
-        s.rows[i] = g[std::min(top - 1 + i, shape.m - 1)];
-    s.present = (1u << std::min(LANES, shape.m - 1 - top)) - 1;
-    s.block = 0;
-    s.group = index;
-}
 
 KALVENTO_INLINE unsigned lane_bit(std::int32_t k) { return k >= 0 && k < LANES ? 1u << k : 0; }
 
-// The chunk of lane k in its row (self) and in the row below (down): column
-// min(first - STEPS k, last_start), or the scratch for the lanes in `idle`.
-KALVENTO_INLINE void place_lanes(const slot& s, std::ptrdiff_t first, std::ptrdiff_t last_start,
-                                 unsigned idle, double* scratch, double* self[LANES],
-                                 const double* down[LANES])
+// The lane at block `target` of its period while lane 0 is at block `chunk` of round `round`,
+// with that lane's round, or -1.
+KALVENTO_INLINE std::int32_t lane_at(const lane_set& v, const stream_shape& shape,
+                                     std::int32_t target, std::int64_t& round)
 {
-#if defined(__AVX512F__)
-    __m512i col = _mm512_min_epi64(
-        _mm512_sub_epi64(_mm512_set1_epi64(first),
-                         _mm512_set_epi64(7 * STEPS, 6 * STEPS, 5 * STEPS, 4 * STEPS, 3 * STEPS,
-                                          2 * STEPS, STEPS, 0)),
-        _mm512_set1_epi64(last_start));
-    __m512i offset = _mm512_slli_epi64(col, 3);
-    __m512i away = _mm512_set1_epi64(static_cast<long long>(reinterpret_cast<std::uintptr_t>(scratch)));
-    __mmask8 parked = static_cast<__mmask8>(idle);
-    __m512i self_rows = _mm512_loadu_si512(s.rows + 1);
-    __m512i down_rows = _mm512_loadu_si512(s.rows + 2);
-    _mm512_storeu_si512(self, _mm512_mask_blend_epi64(parked, _mm512_add_epi64(self_rows, offset), away));
-    _mm512_storeu_si512(down, _mm512_mask_blend_epi64(parked, _mm512_add_epi64(down_rows, offset), away));
-#else
-    for (int k = 0; k < LANES; ++k) {
-        std::ptrdiff_t col = std::min(first - STEPS * k, last_start);
-        bool parked = (idle >> k) & 1;
-        self[k] = parked ? scratch : s.rows[k + 1] + col;
-        down[k] = parked ? scratch : s.rows[k + 2] + col;
+    std::int32_t k = v.chunk - target;
+    round = v.round;
+    if (round < 0)
+        return -1;
+    if (k < 0) {
+        k += shape.period;
+        --round;
     }
-#endif
+    return k < LANES && round >= 0 ? k : -1;
 }
 
-// What travels from one block of a slot to the next.
-struct slot_state {
-    vec left[SLOTS];        // each lane's left neighbour
-    vec prev[SLOTS][STEPS]; // the last block's results
+// What one vector does in a block besides the common update: the lanes entering, leaving and
+// finishing rows.
+struct block_plan {
+    unsigned entering;  // left neighbour is column 0
+    unsigned far_right; // right neighbour after the chunk is not the next lane's
+    unsigned last;      // the lane in its last chunk, which keeps its first `overlap` values
 };
 
-// One block of every slot, the slots' steps interleaved. Lane k works in chunk q = block - k of
-// its row. A lane before its first chunk or past its last, or without a row, works on the
-// scratch. The last chunk of a row is placed to end at n - 2; its leading `overlap` columns,
-// updated by the chunk before, keep the values they had.
-KALVENTO_INLINE void relax_blocks(const slot (&s)[SLOTS], const sweep_shape& shape, double* scratch,
-                                  slot_state& t, vec a, vec b)
+// Moves vector j's lanes on to block t and plans the block.
+block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t, double* scratch)
 {
-    alignas(64) double* placed[SLOTS][LANES];
-    bool direct[SLOTS];
+    std::int64_t start = t - std::int64_t{SKEW} * j;
+    if (start == 0) {
+        v.round = 0;
+        v.chunk = 0;
+    } else if (start > 0 && ++v.chunk == shape.period) {
+        v.chunk = 0;
+        ++v.round;
+    }
+    block_plan plan{0, 0, 0};
+    std::int64_t round = 0;
+    if (std::int32_t k = lane_at(v, shape, shape.chunks, round); k >= 0) {
+        v.active &= ~(1u << k); // waits for its next row
+        v.first_row &= ~(1u << k);
+    }
+    if (std::int32_t k = lane_at(v, shape, 0, round); k >= 0) {
+        unsigned bit = 1u << k;
+        v.first_row &= ~bit;
+        std::int64_t stream_row = round * IN_FLIGHT + j * LANES + k;
+        if (stream_row < shape.length) {
+            std::int64_t r = stream_row % shape.rows_per_sweep + 1;
+            v.self[k] = base_of(shape.rows[r], 1, t);
+            v.down[k] = base_of(shape.rows[r + 1], 1, t);
+            if (k == 0)
+                v.above = base_of(shape.rows[r - 1], 1, t);
+            else if (r == 1) {
+                v.edge[k] = base_of(shape.rows[0], 1, t);
+                v.first_row |= bit;
+            }
+            v.active |= bit;
+            plan.entering = bit;
+        } else {
+            v.active &= ~bit;
+        }
+    }
+    std::int32_t last = lane_at(v, shape, shape.chunks - 1, round);
+    unsigned last_bit = lane_bit(last) & v.active;
+    if (last_bit != 0 && shape.overlap > 0) {
+        // The last chunk ends at n - 2, `overlap` columns before the pattern would put it.
+        address back = static_cast<address>(shape.overlap) * sizeof(double);
+        v.self[last] -= back;
+        v.down[last] -= back;
+        if (last == 0)
+            v.above -= back;
+        if (v.first_row & last_bit)
+            v.edge[last] -= back;
+        plan.last = last_bit;
+    }
+    plan.far_right = last_bit;
+    if (shape.overlap > 0)
+        plan.far_right |= lane_bit(lane_at(v, shape, shape.chunks - 2, round)) & v.active;
+    plan.far_right |= v.first_row;
+    plan.far_right &= ~1u; // lane 0 always reads its own row
+
+    address parked = base_of(scratch, 1, t);
+    for (unsigned idle = ~v.active & ALL_LANES; idle != 0; idle &= idle - 1) {
+        int k = __builtin_ctz(idle);
+        v.self[k] = parked;
+        v.down[k] = parked;
+        if (k == 0)
+            v.above = parked;
+    }
+    return plan;
+}
+
+// What travels from one block of a vector to the next.
+struct chains {
+    vec left[SLOTS];        // each lane's left neighbour
+    vec prev[SLOTS][STEPS]; // the last block's results: the up neighbours, one lane on
+};
+
+// One block of every vector, their steps interleaved.
+KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
+                                  const stream_shape& shape, std::int64_t t, chains& c, vec a,
+                                  vec b)
+{
     const double* above[SLOTS];
     vec self[SLOTS][STEPS], down[SLOTS][STEPS], right_of_chunk[SLOTS];
-    unsigned last[SLOTS];
     KALVENTO_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
-        double* const* rows = s[j].rows;
-        std::int32_t block = s[j].block;
-        std::ptrdiff_t first = 1 + std::ptrdiff_t{STEPS} * block;
-        // Lanes k > block have not started, lanes k < finished are done.
-        std::int32_t finished = block - shape.chunks + 1;
-        // Every lane in a chunk before the last: the columns follow from `first`.
-        direct[j] = block >= LANES - 1 && finished < 0 && s[j].present == ALL_LANES;
-        if (direct[j]) {
-            load_block(self[j], [&](int k) { return rows[k + 1] + (first - STEPS * k); });
-            load_block(down[j], [&](int k) { return rows[k + 2] + (first - STEPS * k); });
-        } else {
-            unsigned idle = ((ALL_LANES << std::min(block + 1, LANES)) & ALL_LANES) |
-                            ((1u << std::clamp(finished, 0, LANES)) - 1) | ~s[j].present;
-            alignas(64) const double* down_at[LANES];
-            place_lanes(s[j], first, shape.last_start, idle & ALL_LANES, scratch, placed[j],
-                        down_at);
-            load_block(self[j], [&](int k) { return placed[j][k]; });
-            load_block(down[j], [&](int k) { return down_at[k]; });
+        const lane_set& w = v[j];
+        load_block(self[j], [&](int k) { return chunk_at(w.self[k], t); });
+        load_block(down[j], [&](int k) { return chunk_at(w.down[k], t); });
+        prefetch(chunk_at(w.self[(t & 1) * (LANES / 2)], t));
+        if (LANES > 1)
+            prefetch(chunk_at(w.down[(t & 1) * (LANES / 2) + LANES / 2 - 1], t));
+        above[j] = chunk_at(w.above, t);
+        // The right neighbour after the chunk is the first column of the next chunk, which
+        // lane k - 1 has loaded as the row below it, except where lane k - 1 works elsewhere.
+        right_of_chunk[j] = shift_in(down[j][0], chunk_at(w.self[0], t) + STEPS);
+        for (unsigned far = plan[j].far_right; far != 0; far &= far - 1) {
+            int k = __builtin_ctz(far);
+            right_of_chunk[j] =
+                set_lanes(right_of_chunk[j], 1u << k, chunk_at(w.self[k], t) + STEPS);
         }
-        std::ptrdiff_t first_or_last = std::min(first, shape.last_start);
-        above[j] = rows[0] + first_or_last;
-        const double* const* fetched = rows + (block & 1) * (LANES / 2 + 1);
-        KALVENTO_UNROLL
-        for (int i = 0; i < LANES / 2 + 1; ++i)
-            prefetch(fetched[i], first + PREFETCH_AHEAD);
-        // Lane k's right neighbour after its chunk is the first column of lane k - 1's chunk in
-        // the row below it, except where lane k - 1 is past the last chunk, or the last chunk
-        // overlaps the one before.
-        right_of_chunk[j] = shift_in(down[j][0], rows[1] + first_or_last + STEPS);
-        last[j] = shape.overlap > 0 ? lane_bit(finished) : 0;
-        if (!direct[j]) {
-            unsigned far = (lane_bit(finished) | last[j] << 1) & ALL_LANES;
-            while (far != 0) {
-                int k = __builtin_ctz(far);
-                right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, placed[j][k] + STEPS);
-                far &= far - 1;
-            }
+        if (plan[j].entering != 0) {
+            int k = __builtin_ctz(plan[j].entering);
+            c.left[j] = set_lanes(c.left[j], plan[j].entering, chunk_at(w.self[k], t) - 1);
         }
-        // A lane entering its first chunk has column 0 as its left neighbour.
-        if (block < LANES)
-            t.left[j] = set_lanes(t.left[j], 1u << block, rows[block + 1]);
     }
     KALVENTO_UNROLL
     for (int u = 0; u < STEPS; ++u) {
         KALVENTO_UNROLL
         for (int j = 0; j < SLOTS; ++j) {
-            vec up = shift_in(t.prev[j][u], above[j] + u);
+            vec up = shift_in(c.prev[j][u], above[j] + u);
+            for (unsigned edge = v[j].first_row; edge != 0; edge &= edge - 1) {
+                int k = __builtin_ctz(edge);
+                up = set_lanes(up, 1u << k, chunk_at(v[j].edge[k], t) + u);
+            }
             vec right = u + 1 < STEPS ? self[j][u + 1] : right_of_chunk[j];
-            vec sum = add(add(add(up, down[j][u]), t.left[j]), right);
+            vec sum = add(add(add(up, down[j][u]), c.left[j]), right);
             vec fresh = add(mul(sum, a), mul(self[j][u], b));
             if (u < shape.overlap)
-                fresh = keep(last[j], self[j][u], fresh);
-            t.prev[j][u] = fresh;
-            t.left[j] = fresh;
+                fresh = keep(plan[j].last, self[j][u], fresh);
+            c.prev[j][u] = fresh;
+            c.left[j] = fresh;
         }
     }
     KALVENTO_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
-        if (direct[j]) {
-            double* const* rows = s[j].rows;
-            std::ptrdiff_t first = 1 + std::ptrdiff_t{STEPS} * s[j].block;
-            store_block([&](int k) { return rows[k + 1] + (first - STEPS * k); }, t.prev[j]);
-        } else {
-            store_block([&](int k) { return placed[j][k]; }, t.prev[j]);
-        }
+        const lane_set& w = v[j];
+        store_block([&](int k) { return chunk_at(w.self[k], t); }, c.prev[j]);
     }
 }
 
@@ -434,56 +478,46 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
 {
     if (batch_size <= 0 || m < 3 || n < 3)
         return;
-    // Rows shorter than one chunk: nothing to run in parallel.
-    if (n - 2 < STEPS) {
+    // One interior row: each sweep needs the whole previous one. Rows shorter than a chunk:
+    // nothing to run in parallel.
+    if (m < 4 || n - 2 < STEPS) {
         kalvento::sor_sweep(m, n, omega, g, batch_size);
         return;
     }
     const vec a = splat(0.25 * omega);
     const vec b = splat(1.0 - omega);
-    sweep_shape shape;
-    shape.m = m;
-    shape.groups = (m - 2 + LANES - 1) / LANES;
+    stream_shape shape;
+    shape.rows = g.rows;
+    shape.rows_per_sweep = m - 2;
+    shape.length = std::int64_t{batch_size} * (m - 2);
     shape.chunks = (n - 2 + STEPS - 1) / STEPS;
-    shape.last_start = n - 2 - STEPS + 1;
     shape.overlap = STEPS * shape.chunks - (n - 2);
-    shape.blocks = shape.chunks + LANES - 1;
+    shape.period = std::max(shape.chunks, SKEW * SLOTS);
+    shape.last_start = n - 2 - STEPS + 1;
 
-    // Group i of the stream goes to slot i % SLOTS once the slot is free and group i - 1 is
-    // LANES blocks ahead: its last lane has then stored the chunk that lane 0 of group i needs.
-    const std::int64_t stream = std::int64_t{batch_size} * shape.groups;
-    std::int64_t next = 0;
-    double scratch[SCRATCH] = {};
-    slot s[SLOTS];
-    slot_state t;
+    // The block in which the last row of the stream finishes.
+    std::int64_t final_row = shape.length - 1;
+    std::int64_t final_lane = final_row % IN_FLIGHT;
+    std::int64_t end = final_row / IN_FLIGHT * shape.period + final_lane / LANES * SKEW +
+                       final_lane % LANES + shape.chunks - 1;
+
+    double scratch[2 * STEPS + 2] = {};
+    lane_set v[SLOTS] = {};
+    chains c;
     KALVENTO_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
-        make_idle(s[j], scratch);
-        t.left[j] = splat(0.0);
+        v[j].round = -1;
+        c.left[j] = splat(0.0);
         KALVENTO_UNROLL
         for (int u = 0; u < STEPS; ++u)
-            t.prev[j][u] = splat(0.0);
+            c.prev[j][u] = splat(0.0);
     }
-    for (;;) {
-        while (next < stream) {
-            slot& free = s[next % SLOTS];
-            const slot& before = s[(next + SLOTS - 1) % SLOTS];
-            if (free.group >= 0 || (next > 0 && before.group == next - 1 && before.block < LANES + 2))
-                break;
-            start_group(free, shape, g, next);
-            ++next;
-        }
-        bool busy = false;
+    for (std::int64_t t = 0; t <= end; ++t) {
+        block_plan plan[SLOTS];
         KALVENTO_UNROLL
         for (int j = 0; j < SLOTS; ++j)
-            busy = busy || s[j].group >= 0;
-        if (!busy)
-            break;
-        relax_blocks(s, shape, scratch, t, a, b);
-        KALVENTO_UNROLL
-        for (int j = 0; j < SLOTS; ++j)
-            if (s[j].group >= 0 && ++s[j].block == shape.blocks)
-                make_idle(s[j], scratch);
+            plan[j] = advance(v[j], j, shape, t, scratch);
+        relax_blocks(v, plan, shape, t, c, a, b);
     }
 }
 
