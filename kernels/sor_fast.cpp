@@ -268,28 +268,21 @@ constexpr unsigned ALL_LANES = (1u << LANES) - 1;
 // How far ahead of the blocks the rows are fetched into the cache, in columns.
 constexpr std::ptrdiff_t PREFETCH_AHEAD = 64;
 
-// A lane's place in its row is kept as a base address from which the chunk of block t lies
-// STEPS t columns on: base + 8 STEPS t. Bases are plain integers, so that they may point anywhere
-// until the block's column is added.
+// Lane addresses are kept as integers: a finished lane's address may run past its row for a
+// block before the lane is given its next row.
 using address = std::uintptr_t;
 
-KALVENTO_INLINE address base_of(const double* row, std::ptrdiff_t column, std::int64_t block)
+KALVENTO_INLINE address address_of(const double* p) { return reinterpret_cast<address>(p); }
+KALVENTO_INLINE double* at(address a) { return reinterpret_cast<double*>(a); }
+KALVENTO_INLINE address moved(address a, std::ptrdiff_t columns)
 {
-    return reinterpret_cast<address>(row) +
-           static_cast<address>(column - STEPS * block) * sizeof(double);
-}
-
-KALVENTO_INLINE double* chunk_at(address base, std::int64_t block)
-{
-    return reinterpret_cast<double*>(base + static_cast<address>(STEPS * block) * sizeof(double));
+    return a + static_cast<address>(columns) * sizeof(double);
 }
 
 // Prefetching does not fault, so the address may lie past the end of the row.
-KALVENTO_INLINE void prefetch(const double* p)
+KALVENTO_INLINE void prefetch(address a)
 {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<address>(p) +
-                                                     PREFETCH_AHEAD * sizeof(double)),
-                       0, 3);
+    __builtin_prefetch(at(moved(a, PREFETCH_AHEAD)), 0, 3);
 }
 
 // The rows of all sweeps of a call form one stream, row after row and sweep after sweep. Lane
@@ -304,19 +297,19 @@ struct stream_shape {
     std::int32_t chunks;         // chunks of STEPS columns per row
     std::int32_t overlap;        // leading columns of the last chunk that belong to the one before
     std::int32_t period;         // blocks per row of a lane, at least chunks
-    std::ptrdiff_t last_start;   // first column of the last chunk, which ends at n - 2
 };
 
-// One vector of lanes. A lane without a row loads and stores in the scratch.
+// One vector of lanes: where each lane's chunk of the current block lies. A lane without a row
+// loads and stores in the scratch.
 struct lane_set {
-    address self[LANES]; // the lanes' rows
-    address down[LANES]; // the rows below them
-    address above;       // the row above lane 0
-    address edge[LANES]; // row 0, above the lanes in `first_row` (on a sweep's first row)
-    unsigned first_row;
-    unsigned active;    // the lanes working on a chunk of a row
-    std::int64_t round; // lane 0's round of rows, -1 before it starts
-    std::int32_t chunk; // lane 0's block within its period
+    alignas(64) address self[LANES]; // in the lane's row
+    alignas(64) address down[LANES]; // in the row below
+    address above;                   // in the row above lane 0
+    address edge[LANES];             // in row 0, for the lanes in `first_row`
+    unsigned first_row;              // lanes on the first row of a sweep
+    unsigned active;                 // lanes working on a chunk of a row
+    std::int64_t round;              // lane 0's round of rows, -1 before it starts
+    std::int32_t chunk;              // lane 0's block within its period
 };
 
 KALVENTO_INLINE unsigned lane_bit(std::int32_t k) { return k >= 0 && k < LANES ? 1u << k : 0; }
@@ -337,6 +330,29 @@ KALVENTO_INLINE std::int32_t lane_at(const lane_set& v, const stream_shape& shap
     return k < LANES && round >= 0 ? k : -1;
 }
 
+// Every lane one chunk on.
+KALVENTO_INLINE void step_lanes(lane_set& v)
+{
+#if defined(__AVX512F__)
+    const __m512i chunk = _mm512_set1_epi64(STEPS * sizeof(double));
+    _mm512_store_si512(v.self, _mm512_add_epi64(_mm512_load_si512(v.self), chunk));
+    _mm512_store_si512(v.down, _mm512_add_epi64(_mm512_load_si512(v.down), chunk));
+    // The block reads the addresses one by one; keep the compiler from taking them apart from
+    // the vectors instead of loading them.
+    __asm__ volatile("" ::: "memory");
+#else
+    for (int k = 0; k < LANES; ++k) {
+        v.self[k] = moved(v.self[k], STEPS);
+        v.down[k] = moved(v.down[k], STEPS);
+    }
+#endif
+    v.above = moved(v.above, STEPS);
+    for (unsigned edge = v.first_row; edge != 0; edge &= edge - 1) {
+        int k = __builtin_ctz(edge);
+        v.edge[k] = moved(v.edge[k], STEPS);
+    }
+}
+
 // What one vector does in a block besides the common update: the lanes entering, leaving and
 // finishing rows.
 struct block_plan {
@@ -346,7 +362,8 @@ struct block_plan {
 };
 
 // Moves vector j's lanes on to block t and plans the block.
-block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t, double* scratch)
+KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
+                                   double* scratch)
 {
     std::int64_t start = t - std::int64_t{SKEW} * j;
     if (start == 0) {
@@ -368,12 +385,12 @@ block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t
         std::int64_t stream_row = round * IN_FLIGHT + j * LANES + k;
         if (stream_row < shape.length) {
             std::int64_t r = stream_row % shape.rows_per_sweep + 1;
-            v.self[k] = base_of(shape.rows[r], 1, t);
-            v.down[k] = base_of(shape.rows[r + 1], 1, t);
+            v.self[k] = address_of(shape.rows[r] + 1);
+            v.down[k] = address_of(shape.rows[r + 1] + 1);
             if (k == 0)
-                v.above = base_of(shape.rows[r - 1], 1, t);
+                v.above = address_of(shape.rows[r - 1] + 1);
             else if (r == 1) {
-                v.edge[k] = base_of(shape.rows[0], 1, t);
+                v.edge[k] = address_of(shape.rows[0] + 1);
                 v.first_row |= bit;
             }
             v.active |= bit;
@@ -386,13 +403,12 @@ block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t
     unsigned last_bit = lane_bit(last) & v.active;
     if (last_bit != 0 && shape.overlap > 0) {
         // The last chunk ends at n - 2, `overlap` columns before the pattern would put it.
-        address back = static_cast<address>(shape.overlap) * sizeof(double);
-        v.self[last] -= back;
-        v.down[last] -= back;
+        v.self[last] = moved(v.self[last], -shape.overlap);
+        v.down[last] = moved(v.down[last], -shape.overlap);
         if (last == 0)
-            v.above -= back;
+            v.above = moved(v.above, -shape.overlap);
         if (v.first_row & last_bit)
-            v.edge[last] -= back;
+            v.edge[last] = moved(v.edge[last], -shape.overlap);
         plan.last = last_bit;
     }
     plan.far_right = last_bit;
@@ -401,13 +417,12 @@ block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t
     plan.far_right |= v.first_row;
     plan.far_right &= ~1u; // lane 0 always reads its own row
 
-    address parked = base_of(scratch, 1, t);
     for (unsigned idle = ~v.active & ALL_LANES; idle != 0; idle &= idle - 1) {
         int k = __builtin_ctz(idle);
-        v.self[k] = parked;
-        v.down[k] = parked;
+        v.self[k] = address_of(scratch);
+        v.down[k] = address_of(scratch);
         if (k == 0)
-            v.above = parked;
+            v.above = address_of(scratch);
     }
     return plan;
 }
@@ -423,38 +438,36 @@ KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (
                                   const stream_shape& shape, std::int64_t t, chains& c, vec a,
                                   vec b)
 {
-    const double* above[SLOTS];
     vec self[SLOTS][STEPS], down[SLOTS][STEPS], right_of_chunk[SLOTS];
     KALVENTO_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
         const lane_set& w = v[j];
-        load_block(self[j], [&](int k) { return chunk_at(w.self[k], t); });
-        load_block(down[j], [&](int k) { return chunk_at(w.down[k], t); });
-        prefetch(chunk_at(w.self[(t & 1) * (LANES / 2)], t));
-        if (LANES > 1)
-            prefetch(chunk_at(w.down[(t & 1) * (LANES / 2) + LANES / 2 - 1], t));
-        above[j] = chunk_at(w.above, t);
+        load_block(self[j], [&](int k) { return at(w.self[k]); });
+        load_block(down[j], [&](int k) { return at(w.down[k]); });
+        for (int k = t & 1; k < LANES; k += 2)
+            prefetch(w.self[k]);
+        if (t & 1)
+            prefetch(w.down[LANES - 1]);
         // The right neighbour after the chunk is the first column of the next chunk, which
         // lane k - 1 has loaded as the row below it, except where lane k - 1 works elsewhere.
-        right_of_chunk[j] = shift_in(down[j][0], chunk_at(w.self[0], t) + STEPS);
+        right_of_chunk[j] = shift_in(down[j][0], at(w.self[0]) + STEPS);
         for (unsigned far = plan[j].far_right; far != 0; far &= far - 1) {
             int k = __builtin_ctz(far);
-            right_of_chunk[j] =
-                set_lanes(right_of_chunk[j], 1u << k, chunk_at(w.self[k], t) + STEPS);
+            right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, at(w.self[k]) + STEPS);
         }
         if (plan[j].entering != 0) {
             int k = __builtin_ctz(plan[j].entering);
-            c.left[j] = set_lanes(c.left[j], plan[j].entering, chunk_at(w.self[k], t) - 1);
+            c.left[j] = set_lanes(c.left[j], plan[j].entering, at(w.self[k]) - 1);
         }
     }
     KALVENTO_UNROLL
     for (int u = 0; u < STEPS; ++u) {
         KALVENTO_UNROLL
         for (int j = 0; j < SLOTS; ++j) {
-            vec up = shift_in(c.prev[j][u], above[j] + u);
+            vec up = shift_in(c.prev[j][u], at(v[j].above) + u);
             for (unsigned edge = v[j].first_row; edge != 0; edge &= edge - 1) {
                 int k = __builtin_ctz(edge);
-                up = set_lanes(up, 1u << k, chunk_at(v[j].edge[k], t) + u);
+                up = set_lanes(up, 1u << k, at(v[j].edge[k]) + u);
             }
             vec right = u + 1 < STEPS ? self[j][u + 1] : right_of_chunk[j];
             vec sum = add(add(add(up, down[j][u]), c.left[j]), right);
@@ -468,8 +481,9 @@ KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (
     KALVENTO_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
         const lane_set& w = v[j];
-        store_block([&](int k) { return chunk_at(w.self[k], t); }, c.prev[j]);
+        store_block([&](int k) { return at(w.self[k]); }, c.prev[j]);
     }
+    (void)t;
 }
 
 } // namespace
@@ -493,7 +507,6 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
     shape.chunks = (n - 2 + STEPS - 1) / STEPS;
     shape.overlap = STEPS * shape.chunks - (n - 2);
     shape.period = std::max(shape.chunks, SKEW * SLOTS);
-    shape.last_start = n - 2 - STEPS + 1;
 
     // The block in which the last row of the stream finishes.
     std::int64_t final_row = shape.length - 1;
@@ -518,6 +531,9 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
         for (int j = 0; j < SLOTS; ++j)
             plan[j] = advance(v[j], j, shape, t, scratch);
         relax_blocks(v, plan, shape, t, c, a, b);
+        KALVENTO_UNROLL
+        for (int j = 0; j < SLOTS; ++j)
+            step_lanes(v[j]);
     }
 }
 
