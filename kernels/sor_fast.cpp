@@ -306,10 +306,12 @@ struct lane_set {
     alignas(64) address down[LANES]; // in the row below
     address above;                   // in the row above lane 0
     address edge[LANES];             // in row 0, for the lanes in `first_row`
-    unsigned first_row;              // lanes on the first row of a sweep
-    unsigned active;                 // lanes working on a chunk of a row
     std::int64_t round;              // lane 0's round of rows, -1 before it starts
     std::int32_t chunk;              // lane 0's block within its period
+    unsigned active;                 // lanes working on a chunk of a row
+    address gap;                     // (keeps the two masks apart: tested one after the other,
+                                     // a wide load of both would miss the stores of each)
+    unsigned first_row;              // lanes on the first row of a sweep
 };
 
 KALVENTO_INLINE unsigned lane_bit(std::int32_t k) { return k >= 0 && k < LANES ? 1u << k : 0; }
@@ -330,29 +332,6 @@ KALVENTO_INLINE std::int32_t lane_at(const lane_set& v, const stream_shape& shap
     return k < LANES && round >= 0 ? k : -1;
 }
 
-// Every lane one chunk on.
-KALVENTO_INLINE void step_lanes(lane_set& v)
-{
-#if defined(__AVX512F__)
-    const __m512i chunk = _mm512_set1_epi64(STEPS * sizeof(double));
-    _mm512_store_si512(v.self, _mm512_add_epi64(_mm512_load_si512(v.self), chunk));
-    _mm512_store_si512(v.down, _mm512_add_epi64(_mm512_load_si512(v.down), chunk));
-    // The block reads the addresses one by one; keep the compiler from taking them apart from
-    // the vectors instead of loading them.
-    __asm__ volatile("" ::: "memory");
-#else
-    for (int k = 0; k < LANES; ++k) {
-        v.self[k] = moved(v.self[k], STEPS);
-        v.down[k] = moved(v.down[k], STEPS);
-    }
-#endif
-    v.above = moved(v.above, STEPS);
-    for (unsigned edge = v.first_row; edge != 0; edge &= edge - 1) {
-        int k = __builtin_ctz(edge);
-        v.edge[k] = moved(v.edge[k], STEPS);
-    }
-}
-
 // What one vector does in a block besides the common update: the lanes entering, leaving and
 // finishing rows.
 struct block_plan {
@@ -361,9 +340,87 @@ struct block_plan {
     unsigned last;      // the lane in its last chunk, which keeps its first `overlap` values
 };
 
-// Moves vector j's lanes on to block t and plans the block.
+// How the lanes' addresses change from one block to the next, besides moving one chunk on.
+struct lane_moves {
+    unsigned entering = 0; // a lane starting a row, at these addresses
+    address self = 0;
+    address down = 0;
+    address above = 0;
+    unsigned back = 0;   // a lane entering its last chunk, which lies `overlap` columns back
+    unsigned parked = 0; // lanes without a row
+};
+
+// Moves the lanes' addresses on to the next block. The addresses are updated as whole vectors
+// where the lanes fit one: the block reads them one by one, and a vector load right after a
+// single lane's store would wait for that store.
+KALVENTO_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t overlap,
+                                double* scratch)
+{
+    address back = static_cast<address>(overlap) * sizeof(double);
+#if defined(__AVX512F__)
+    const __m512i chunk = _mm512_set1_epi64(STEPS * sizeof(double));
+    __m512i self = _mm512_add_epi64(_mm512_load_si512(v.self), chunk);
+    __m512i down = _mm512_add_epi64(_mm512_load_si512(v.down), chunk);
+    if (moves.entering != 0) {
+        __mmask8 bit = static_cast<__mmask8>(moves.entering);
+        self = _mm512_mask_set1_epi64(self, bit, static_cast<long long>(moves.self));
+        down = _mm512_mask_set1_epi64(down, bit, static_cast<long long>(moves.down));
+    }
+    if (moves.back != 0) {
+        __mmask8 bit = static_cast<__mmask8>(moves.back);
+        __m512i columns = _mm512_set1_epi64(static_cast<long long>(back));
+        self = _mm512_mask_sub_epi64(self, bit, self, columns);
+        down = _mm512_mask_sub_epi64(down, bit, down, columns);
+    }
+    if (moves.parked != 0) {
+        __mmask8 lanes = static_cast<__mmask8>(moves.parked);
+        long long away = static_cast<long long>(address_of(scratch));
+        self = _mm512_mask_set1_epi64(self, lanes, away);
+        down = _mm512_mask_set1_epi64(down, lanes, away);
+    }
+    _mm512_store_si512(v.self, self);
+    _mm512_store_si512(v.down, down);
+    // The block reads the addresses one by one: from memory, which is quicker than taking them
+    // out of the vectors.
+    __asm__ volatile("" ::: "memory");
+#else
+    for (int k = 0; k < LANES; ++k) {
+        unsigned bit = 1u << k;
+        address self = moved(v.self[k], STEPS);
+        address down = moved(v.down[k], STEPS);
+        if (moves.entering & bit) {
+            self = moves.self;
+            down = moves.down;
+        }
+        if (moves.back & bit) {
+            self -= back;
+            down -= back;
+        }
+        if (moves.parked & bit) {
+            self = address_of(scratch);
+            down = address_of(scratch);
+        }
+        v.self[k] = self;
+        v.down[k] = down;
+    }
+#endif
+    v.above = moves.entering & 1 ? moves.above : moved(v.above, STEPS);
+    if (moves.back & 1)
+        v.above -= back;
+    if (moves.parked & 1)
+        v.above = address_of(scratch);
+    for (unsigned edge = v.first_row; edge != 0; edge &= edge - 1) {
+        int k = __builtin_ctz(edge);
+        if (!(moves.entering & (1u << k)))
+            v.edge[k] = moved(v.edge[k], STEPS);
+        if (moves.back & (1u << k))
+            v.edge[k] -= back;
+    }
+}
+
+// Plans vector j's block t and how its lanes move to it.
 KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
-                                   double* scratch)
+                                   lane_moves& moves)
 {
     std::int64_t start = t - std::int64_t{SKEW} * j;
     if (start == 0) {
@@ -374,6 +431,9 @@ KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape
         ++v.round;
     }
     block_plan plan{0, 0, 0};
+    // Most blocks: every lane in the middle of a row.
+    if (v.active == ALL_LANES && v.first_row == 0 && v.chunk >= LANES && v.chunk < shape.chunks - 2)
+        return plan;
     std::int64_t round = 0;
     if (std::int32_t k = lane_at(v, shape, shape.chunks, round); k >= 0) {
         v.active &= ~(1u << k); // waits for its next row
@@ -385,10 +445,11 @@ KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape
         std::int64_t stream_row = round * IN_FLIGHT + j * LANES + k;
         if (stream_row < shape.length) {
             std::int64_t r = stream_row % shape.rows_per_sweep + 1;
-            v.self[k] = address_of(shape.rows[r] + 1);
-            v.down[k] = address_of(shape.rows[r + 1] + 1);
+            moves.entering = bit;
+            moves.self = address_of(shape.rows[r] + 1);
+            moves.down = address_of(shape.rows[r + 1] + 1);
             if (k == 0)
-                v.above = address_of(shape.rows[r - 1] + 1);
+                moves.above = address_of(shape.rows[r - 1] + 1);
             else if (r == 1) {
                 v.edge[k] = address_of(shape.rows[0] + 1);
                 v.first_row |= bit;
@@ -401,29 +462,15 @@ KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape
     }
     std::int32_t last = lane_at(v, shape, shape.chunks - 1, round);
     unsigned last_bit = lane_bit(last) & v.active;
-    if (last_bit != 0 && shape.overlap > 0) {
+    if (shape.overlap > 0) {
         // The last chunk ends at n - 2, `overlap` columns before the pattern would put it.
-        v.self[last] = moved(v.self[last], -shape.overlap);
-        v.down[last] = moved(v.down[last], -shape.overlap);
-        if (last == 0)
-            v.above = moved(v.above, -shape.overlap);
-        if (v.first_row & last_bit)
-            v.edge[last] = moved(v.edge[last], -shape.overlap);
+        moves.back = last_bit;
         plan.last = last_bit;
+        plan.far_right = lane_bit(lane_at(v, shape, shape.chunks - 2, round)) & v.active;
     }
-    plan.far_right = last_bit;
-    if (shape.overlap > 0)
-        plan.far_right |= lane_bit(lane_at(v, shape, shape.chunks - 2, round)) & v.active;
-    plan.far_right |= v.first_row;
+    plan.far_right |= last_bit | v.first_row;
     plan.far_right &= ~1u; // lane 0 always reads its own row
-
-    for (unsigned idle = ~v.active & ALL_LANES; idle != 0; idle &= idle - 1) {
-        int k = __builtin_ctz(idle);
-        v.self[k] = address_of(scratch);
-        v.down[k] = address_of(scratch);
-        if (k == 0)
-            v.above = address_of(scratch);
-    }
+    moves.parked = ~v.active & ALL_LANES;
     return plan;
 }
 
@@ -459,16 +506,19 @@ KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (
             int k = __builtin_ctz(plan[j].entering);
             c.left[j] = set_lanes(c.left[j], plan[j].entering, at(w.self[k]) - 1);
         }
+        // A lane on a sweep's first row has row 0 above it, not the lane before.
+        for (unsigned edge = w.first_row; edge != 0; edge &= edge - 1) {
+            int k = __builtin_ctz(edge);
+            KALVENTO_UNROLL
+            for (int u = 0; u < STEPS; ++u)
+                c.prev[j][u] = set_lanes(c.prev[j][u], 1u << (k - 1), at(w.edge[k]) + u);
+        }
     }
     KALVENTO_UNROLL
     for (int u = 0; u < STEPS; ++u) {
         KALVENTO_UNROLL
         for (int j = 0; j < SLOTS; ++j) {
             vec up = shift_in(c.prev[j][u], at(v[j].above) + u);
-            for (unsigned edge = v[j].first_row; edge != 0; edge &= edge - 1) {
-                int k = __builtin_ctz(edge);
-                up = set_lanes(up, 1u << k, at(v[j].edge[k]) + u);
-            }
             vec right = u + 1 < STEPS ? self[j][u + 1] : right_of_chunk[j];
             vec sum = add(add(add(up, down[j][u]), c.left[j]), right);
             vec fresh = add(mul(sum, a), mul(self[j][u], b));
@@ -528,12 +578,12 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
     for (std::int64_t t = 0; t <= end; ++t) {
         block_plan plan[SLOTS];
         KALVENTO_UNROLL
-        for (int j = 0; j < SLOTS; ++j)
-            plan[j] = advance(v[j], j, shape, t, scratch);
+        for (int j = 0; j < SLOTS; ++j) {
+            lane_moves moves;
+            plan[j] = advance(v[j], j, shape, t, moves);
+            move_lanes(v[j], moves, shape.overlap, scratch);
+        }
         relax_blocks(v, plan, shape, t, c, a, b);
-        KALVENTO_UNROLL
-        for (int j = 0; j < SLOTS; ++j)
-            step_lanes(v[j]);
     }
 }
 
