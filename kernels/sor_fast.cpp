@@ -476,21 +476,39 @@ KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape
 
 // What travels from one block of a vector to the next.
 struct chains {
-    vec left[SLOTS];        // each lane's left neighbour
-    vec prev[SLOTS][STEPS]; // the last block's results: the up neighbours, one lane on
+    vec left[SLOTS];         // each lane's left neighbour
+    vec prev[SLOTS][STEPS];  // the last block's results: the up neighbours, one lane on
+    vec below[SLOTS][STEPS]; // the last block's rows below: this block's old values, one lane on
 };
 
 // One block of every vector, their steps interleaved.
+// Only the vectors FIRST to LAST take part: the others have no lane working.
+template <int FIRST, int LAST>
 KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
                                   const stream_shape& shape, std::int64_t t, chains& c, vec a,
                                   vec b)
 {
     vec self[SLOTS][STEPS], down[SLOTS][STEPS], right_of_chunk[SLOTS];
     KALVENTO_UNROLL
-    for (int j = 0; j < SLOTS; ++j) {
+    for (int j = FIRST; j <= LAST; ++j) {
         const lane_set& w = v[j];
-        load_block(self[j], [&](int k) { return at(w.self[k]); });
+        // Lane k - 1 loaded this chunk of lane k's row in the last block, as its row below.
+        // Lane 0 reads its own, and so does a lane on a sweep's first row, whose lane k - 1 is
+        // on the last row of the sweep before, and a lane in its last chunk, whose leading
+        // columns it updated in the last block.
+        KALVENTO_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            self[j][u] = shift_in(c.below[j][u], at(w.self[0]) + u);
+        for (unsigned edge = w.first_row | plan[j].last; edge != 0; edge &= edge - 1) {
+            int k = __builtin_ctz(edge);
+            KALVENTO_UNROLL
+            for (int u = 0; u < STEPS; ++u)
+                self[j][u] = set_lanes(self[j][u], 1u << k, at(w.self[k]) + u);
+        }
         load_block(down[j], [&](int k) { return at(w.down[k]); });
+        KALVENTO_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            c.below[j][u] = down[j][u];
         for (int k = t & 1; k < LANES; k += 2)
             prefetch(w.self[k]);
         if (t & 1)
@@ -517,19 +535,25 @@ KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (
     KALVENTO_UNROLL
     for (int u = 0; u < STEPS; ++u) {
         KALVENTO_UNROLL
-        for (int j = 0; j < SLOTS; ++j) {
+        for (int j = FIRST; j <= LAST; ++j) {
             vec up = shift_in(c.prev[j][u], at(v[j].above) + u);
             vec right = u + 1 < STEPS ? self[j][u + 1] : right_of_chunk[j];
+            // A lane in its last chunk starts updating at column `overlap`; its left neighbour
+            // there is the value the chunk before left.
+            if (u > 0 && u == shape.overlap && plan[j].last != 0)
+                c.left[j] = keep(plan[j].last, self[j][u - 1], c.left[j]);
             vec sum = add(add(add(up, down[j][u]), c.left[j]), right);
             vec fresh = add(mul(sum, a), mul(self[j][u], b));
-            if (u < shape.overlap)
+            c.left[j] = fresh;
+            // The columns before keep their values; what the lane computed there goes nowhere
+            // but to the next lane as its up neighbours, where they are overwritten likewise.
+            if (u < shape.overlap && plan[j].last != 0)
                 fresh = keep(plan[j].last, self[j][u], fresh);
             c.prev[j][u] = fresh;
-            c.left[j] = fresh;
         }
     }
     KALVENTO_UNROLL
-    for (int j = 0; j < SLOTS; ++j) {
+    for (int j = FIRST; j <= LAST; ++j) {
         const lane_set& w = v[j];
         store_block([&](int k) { return at(w.self[k]); }, c.prev[j]);
     }
@@ -572,8 +596,10 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
         v[j].round = -1;
         c.left[j] = splat(0.0);
         KALVENTO_UNROLL
-        for (int u = 0; u < STEPS; ++u)
+        for (int u = 0; u < STEPS; ++u) {
             c.prev[j][u] = splat(0.0);
+            c.below[j][u] = splat(0.0);
+        }
     }
     for (std::int64_t t = 0; t <= end; ++t) {
         block_plan plan[SLOTS];
@@ -583,7 +609,13 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
             plan[j] = advance(v[j], j, shape, t, moves);
             move_lanes(v[j], moves, shape.overlap, scratch);
         }
-        relax_blocks(v, plan, shape, t, c, a, b);
+        static_assert(SLOTS == 2);
+        if (v[0].active == 0)
+            relax_blocks<1, 1>(v, plan, shape, t, c, a, b);
+        else if (v[1].active == 0)
+            relax_blocks<0, 0>(v, plan, shape, t, c, a, b);
+        else
+            relax_blocks<0, 1>(v, plan, shape, t, c, a, b);
     }
 }
 
