@@ -516,6 +516,8 @@ KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (
         // The right neighbour after the chunk is the first column of the next chunk, which
         // lane k - 1 has loaded as the row below it, except where lane k - 1 works elsewhere.
         right_of_chunk[j] = shift_in(down[j][0], at(w.self[0]) + STEPS);
+        if ((plan[j].far_right | plan[j].entering | w.first_row) == 0)
+            continue;
         for (unsigned far = plan[j].far_right; far != 0; far &= far - 1) {
             int k = __builtin_ctz(far);
             right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, at(w.self[k]) + STEPS);
