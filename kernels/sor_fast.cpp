@@ -1,28 +1,23 @@
-// The SOR sweep as a wavefront across rows, giving the same bits as the plain row-by-row sweep.
+// The SOR sweep as a wavefront across rows, giving exactly the bits of the plain row-by-row sweep.
 //
-// A point may be updated as soon as the point above and the point to its left hold their new
-// values, and must be updated before the point below and the one to its right are. So rows can be
-// in flight together, each a few columns behind the row above. A vector lane k holds row top + k
-// of a group of WIDTH rows, one chunk of WIDTH columns behind lane k - 1. One block of a group
-// updates one chunk of each of its rows: the chunks are loaded and transposed in registers so
-// that vector u holds the u-th column of every lane's chunk, WIDTH steps run the update on all
-// lanes at once, and the results are transposed back. Every operation of the plain update is
-// done in the same order on the same values, so the bits agree.
+// A point may be updated once the point above and the point to its left hold their new values,
+// and must be before the point below and the one to its right are. So many rows can be in flight,
+// each a little behind the row above. The lanes of a vector hold consecutive rows, lane k one
+// chunk of STEPS columns behind lane k - 1. In a block every lane updates one chunk of its row:
+// the chunks of the rows below are loaded and transposed in registers, so that vector u holds
+// column u of every lane's chunk, the STEPS steps update all lanes at once, and the results are
+// transposed back and stored. Each update performs the plain kernel's operations in the same order
+// on the same values.
 //
-// Where the neighbours come from, for lane k in chunk q: the point above is lane k - 1's result
-// from the block before (same chunk), shifted one lane down, with row top - 1 from the grid in
-// lane 0; the point below is row top + k + 1 in chunk q, still old, loaded by transposing rows
-// top + 1 to top + WIDTH; the same vectors, shifted one lane up, are the old values of the next
-// block; the left neighbour is the previous step's result.
+// Where the values come from, for lane k: the points above are lane k - 1's results of the block
+// before (the same chunk, one row up), moved one lane on; the lane's own old values are what lane
+// k - 1 loaded as its row below in the block before; the points below are loaded now; the left
+// neighbour is the previous step's result. Lane 0 reads the row above and its own row from the
+// grid.
 //
-// One group's steps form a chain of dependent operations, so several groups (slots) are in flight
-// and their steps interleaved. A group starts once the group above is WIDTH blocks ahead; then the
-// blocks of one round are independent. The groups of all sweeps of a call form one stream, so the
-// next sweep starts while the last one ends.
-//
-// Edges: lanes start one block apart. A lane before its first chunk or past its last reworks a
-// chunk of its row and keeps the loaded values. The last chunk of a row ends at column n - 2; its
-// leading columns, already updated by the chunk before, keep their values too.
+// The rows of all sweeps of a call form one stream, and each lane takes its next row as soon as
+// it has finished one, so the lanes keep busy across rows and sweeps. The updates of a lane form
+// a chain through the left neighbour, so two vectors are in flight, their steps interleaved.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/sor.h"
@@ -32,41 +27,59 @@
 #include <cstdint>
 
 #if defined(__SSE2__)
+#if defined(__GNUC__) && !defined(__clang__)
+// gcc 12 takes the undefined pass-through operand of some unmasked AVX-512 intrinsics for an
+// uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 #endif
 
 namespace kalvento::KALVENTO_FAST_NS {
 namespace {
 
-#define KALVENTO_INLINE inline __attribute__((always_inline))
-#define KALVENTO_UNROLL _Pragma("GCC unroll 16")
+#define SOR_INLINE inline __attribute__((always_inline))
+#define SOR_UNROLL _Pragma("GCC unroll 16")
 
 // Vector primitives. A `vec` holds one value of each of LANES rows; a block covers STEPS columns.
-// load_block fills out[u] with lane k = at[k][u]; store_block is its inverse for the first `rows`
-// lanes. keep(lanes, old, fresh) takes old in the lanes whose bit is set, set_lanes puts x there.
-// shift_in puts *above in lane 0 and lane k - 1 of v in lane k.
+// load_block fills out[u] with lane k = at(k)[u]; store_block is its inverse. keep(lanes, old,
+// fresh) takes old in the lanes whose bit is set, set_lanes puts *x there. shift_in puts *x in
+// lane 0 and lane k - 1 of v in lane k.
 #if defined(__AVX512F__)
 
 constexpr int LANES = 8;
 constexpr int STEPS = 4;
 using vec = __m512d;
 
-KALVENTO_INLINE vec add(vec x, vec y) { return _mm512_add_pd(x, y); }
-KALVENTO_INLINE vec mul(vec x, vec y) { return _mm512_mul_pd(x, y); }
-KALVENTO_INLINE vec splat(double x) { return _mm512_set1_pd(x); }
+SOR_INLINE vec add(vec x, vec y)
+{
+    return _mm512_add_pd(x, y);
+}
+SOR_INLINE vec mul(vec x, vec y)
+{
+    return _mm512_mul_pd(x, y);
+}
+SOR_INLINE vec splat(double x)
+{
+    return _mm512_set1_pd(x);
+}
 
-KALVENTO_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
 {
     return _mm512_mask_blend_pd(static_cast<__mmask8>(lanes), fresh, old);
 }
 
-KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
+SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
 {
     return _mm512_mask_broadcastsd_pd(v, static_cast<__mmask8>(lanes), _mm_load_sd(x));
 }
 
 // The chunks of rows p and q, one in each 256-bit half.
-KALVENTO_INLINE vec two_chunks(const double* p, const double* q)
+SOR_INLINE vec two_chunks(const double* p, const double* q)
 {
     return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(p)), _mm256_loadu_pd(q), 1);
 }
@@ -74,7 +87,7 @@ KALVENTO_INLINE vec two_chunks(const double* p, const double* q)
 // An 8 x 4 transpose: rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in halves, interleaved by 64-bit
 // element within 128-bit pieces, then the pieces gathered across the halves.
 template <class At>
-KALVENTO_INLINE void load_block(vec out[STEPS], At at)
+SOR_INLINE void load_block(vec out[STEPS], At at)
 {
     vec z0 = two_chunks(at(0), at(2));
     vec z1 = two_chunks(at(1), at(3));
@@ -90,15 +103,15 @@ KALVENTO_INLINE void load_block(vec out[STEPS], At at)
     out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
 }
 
-KALVENTO_INLINE vec shift_in(vec v, const double* above)
+SOR_INLINE vec shift_in(vec v, const double* x)
 {
-    return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(v),
-                                                   _mm512_castpd_si512(_mm512_set1_pd(*above)), 7));
+    return _mm512_castsi512_pd(
+        _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*x)), 7));
 }
 
 // The inverse of load_block: the pieces gathered back into halves, then the 64-bit elements.
 template <class At>
-KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
+SOR_INLINE void store_block(At at, const vec in[STEPS])
 {
     const __m512i low = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
     const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
@@ -126,32 +139,40 @@ constexpr int LANES = 4;
 constexpr int STEPS = 4;
 using vec = __m256d;
 
-KALVENTO_INLINE vec add(vec x, vec y) { return _mm256_add_pd(x, y); }
-KALVENTO_INLINE vec mul(vec x, vec y) { return _mm256_mul_pd(x, y); }
-KALVENTO_INLINE vec splat(double x) { return _mm256_set1_pd(x); }
-
-KALVENTO_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+SOR_INLINE vec add(vec x, vec y)
 {
-    __m256i bits = _mm256_set_epi64x(-static_cast<long long>((lanes >> 3) & 1),
-                                     -static_cast<long long>((lanes >> 2) & 1),
-                                     -static_cast<long long>((lanes >> 1) & 1),
-                                     -static_cast<long long>(lanes & 1));
+    return _mm256_add_pd(x, y);
+}
+SOR_INLINE vec mul(vec x, vec y)
+{
+    return _mm256_mul_pd(x, y);
+}
+SOR_INLINE vec splat(double x)
+{
+    return _mm256_set1_pd(x);
+}
+
+SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+{
+    __m256i bits = _mm256_set_epi64x(
+        -static_cast<long long>((lanes >> 3) & 1), -static_cast<long long>((lanes >> 2) & 1),
+        -static_cast<long long>((lanes >> 1) & 1), -static_cast<long long>(lanes & 1));
     return _mm256_blendv_pd(fresh, old, _mm256_castsi256_pd(bits));
 }
 
-KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
+SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
 {
     return keep(lanes, _mm256_broadcast_sd(x), v);
 }
 
 // Two 128-bit pieces, low from p and high from q.
-KALVENTO_INLINE vec pieces(const double* p, const double* q)
+SOR_INLINE vec pieces(const double* p, const double* q)
 {
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), _mm_loadu_pd(q), 1);
 }
 
 template <class At>
-KALVENTO_INLINE void load_block(vec out[STEPS], At at)
+SOR_INLINE void load_block(vec out[STEPS], At at)
 {
     vec x0 = pieces(at(0), at(2));
     vec x1 = pieces(at(1), at(3));
@@ -163,13 +184,13 @@ KALVENTO_INLINE void load_block(vec out[STEPS], At at)
     out[3] = _mm256_unpackhi_pd(x2, x3);
 }
 
-KALVENTO_INLINE vec shift_in(vec v, const double* above)
+SOR_INLINE vec shift_in(vec v, const double* x)
 {
-    return _mm256_blend_pd(_mm256_permute4x64_pd(v, 0x90), _mm256_broadcast_sd(above), 1);
+    return _mm256_blend_pd(_mm256_permute4x64_pd(v, 0x90), _mm256_broadcast_sd(x), 1);
 }
 
 template <class At>
-KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
+SOR_INLINE void store_block(At at, const vec in[STEPS])
 {
     // y0 holds columns 0 and 1 of rows 0 and 2, y1 those of rows 1 and 3; y2 and y3 columns 2, 3.
     vec y0 = _mm256_unpacklo_pd(in[0], in[1]);
@@ -192,24 +213,33 @@ constexpr int LANES = 2;
 constexpr int STEPS = 2;
 using vec = __m128d;
 
-KALVENTO_INLINE vec add(vec x, vec y) { return _mm_add_pd(x, y); }
-KALVENTO_INLINE vec mul(vec x, vec y) { return _mm_mul_pd(x, y); }
-KALVENTO_INLINE vec splat(double x) { return _mm_set1_pd(x); }
+SOR_INLINE vec add(vec x, vec y)
+{
+    return _mm_add_pd(x, y);
+}
+SOR_INLINE vec mul(vec x, vec y)
+{
+    return _mm_mul_pd(x, y);
+}
+SOR_INLINE vec splat(double x)
+{
+    return _mm_set1_pd(x);
+}
 
-KALVENTO_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
 {
     __m128d mask = _mm_castsi128_pd(_mm_set_epi64x(-static_cast<long long>((lanes >> 1) & 1),
                                                    -static_cast<long long>(lanes & 1)));
     return _mm_or_pd(_mm_and_pd(mask, old), _mm_andnot_pd(mask, fresh));
 }
 
-KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
+SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
 {
     return keep(lanes, _mm_load1_pd(x), v);
 }
 
 template <class At>
-KALVENTO_INLINE void load_block(vec out[STEPS], At at)
+SOR_INLINE void load_block(vec out[STEPS], At at)
 {
     vec x0 = _mm_loadu_pd(at(0));
     vec x1 = _mm_loadu_pd(at(1));
@@ -217,13 +247,13 @@ KALVENTO_INLINE void load_block(vec out[STEPS], At at)
     out[1] = _mm_unpackhi_pd(x0, x1);
 }
 
-KALVENTO_INLINE vec shift_in(vec v, const double* above)
+SOR_INLINE vec shift_in(vec v, const double* x)
 {
-    return _mm_unpacklo_pd(_mm_load_sd(above), v);
+    return _mm_unpacklo_pd(_mm_load_sd(x), v);
 }
 
 template <class At>
-KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
+SOR_INLINE void store_block(At at, const vec in[STEPS])
 {
     _mm_storeu_pd(at(0), _mm_unpacklo_pd(in[0], in[1]));
     _mm_storeu_pd(at(1), _mm_unpackhi_pd(in[0], in[1]));
@@ -236,19 +266,37 @@ constexpr int LANES = 1;
 constexpr int STEPS = 1;
 using vec = double;
 
-KALVENTO_INLINE vec add(vec x, vec y) { return x + y; }
-KALVENTO_INLINE vec mul(vec x, vec y) { return x * y; }
-KALVENTO_INLINE vec splat(double x) { return x; }
-KALVENTO_INLINE vec keep(unsigned lanes, vec old, vec fresh) { return lanes & 1 ? old : fresh; }
-KALVENTO_INLINE vec set_lanes(vec v, unsigned lanes, const double* x) { return lanes & 1 ? *x : v; }
+SOR_INLINE vec add(vec x, vec y)
+{
+    return x + y;
+}
+SOR_INLINE vec mul(vec x, vec y)
+{
+    return x * y;
+}
+SOR_INLINE vec splat(double x)
+{
+    return x;
+}
+SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+{
+    return lanes & 1 ? old : fresh;
+}
+SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
+{
+    return lanes & 1 ? *x : v;
+}
 template <class At>
-KALVENTO_INLINE void load_block(vec out[STEPS], At at)
+SOR_INLINE void load_block(vec out[STEPS], At at)
 {
     out[0] = *at(0);
 }
-KALVENTO_INLINE vec shift_in(vec, const double* above) { return *above; }
+SOR_INLINE vec shift_in(vec, const double* x)
+{
+    return *x;
+}
 template <class At>
-KALVENTO_INLINE void store_block(At at, const vec in[STEPS])
+SOR_INLINE void store_block(At at, const vec in[STEPS])
 {
     *at(0) = in[0];
 }
@@ -272,15 +320,21 @@ constexpr std::ptrdiff_t PREFETCH_AHEAD = 64;
 // block before the lane is given its next row.
 using address = std::uintptr_t;
 
-KALVENTO_INLINE address address_of(const double* p) { return reinterpret_cast<address>(p); }
-KALVENTO_INLINE double* at(address a) { return reinterpret_cast<double*>(a); }
-KALVENTO_INLINE address moved(address a, std::ptrdiff_t columns)
+SOR_INLINE address address_of(const double* p)
+{
+    return reinterpret_cast<address>(p);
+}
+SOR_INLINE double* at(address a)
+{
+    return reinterpret_cast<double*>(a);
+}
+SOR_INLINE address moved(address a, std::ptrdiff_t columns)
 {
     return a + static_cast<address>(columns) * sizeof(double);
 }
 
 // Prefetching does not fault, so the address may lie past the end of the row.
-KALVENTO_INLINE void prefetch(address a)
+SOR_INLINE void prefetch(address a)
 {
     __builtin_prefetch(at(moved(a, PREFETCH_AHEAD)), 0, 3);
 }
@@ -306,20 +360,21 @@ struct lane_set {
     alignas(64) address down[LANES]; // in the row below
     address above;                   // in the row above lane 0
     address edge[LANES];             // in row 0, for the lanes in `first_row`
-    std::int64_t round;              // lane 0's round of rows, -1 before it starts
-    std::int32_t chunk;              // lane 0's block within its period
     unsigned active;                 // lanes working on a chunk of a row
-    address gap;                     // (keeps the two masks apart: tested one after the other,
-                                     // a wide load of both would miss the stores of each)
+    std::int32_t chunk;              // lane 0's block within its period
+    std::int64_t round;              // lane 0's round of rows, -1 before it starts
     unsigned first_row;              // lanes on the first row of a sweep
 };
 
-KALVENTO_INLINE unsigned lane_bit(std::int32_t k) { return k >= 0 && k < LANES ? 1u << k : 0; }
+SOR_INLINE unsigned lane_bit(std::int32_t k)
+{
+    return k >= 0 && k < LANES ? 1u << k : 0;
+}
 
 // The lane at block `target` of its period while lane 0 is at block `chunk` of round `round`,
 // with that lane's round, or -1.
-KALVENTO_INLINE std::int32_t lane_at(const lane_set& v, const stream_shape& shape,
-                                     std::int32_t target, std::int64_t& round)
+SOR_INLINE std::int32_t lane_at(const lane_set& v, const stream_shape& shape, std::int32_t target,
+                                std::int64_t& round)
 {
     std::int32_t k = v.chunk - target;
     round = v.round;
@@ -353,8 +408,8 @@ struct lane_moves {
 // Moves the lanes' addresses on to the next block. The addresses are updated as whole vectors
 // where the lanes fit one: the block reads them one by one, and a vector load right after a
 // single lane's store would wait for that store.
-KALVENTO_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t overlap,
-                                double* scratch)
+SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t overlap,
+                           double* scratch)
 {
     address back = static_cast<address>(overlap) * sizeof(double);
 #if defined(__AVX512F__)
@@ -419,8 +474,8 @@ KALVENTO_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32
 }
 
 // Plans vector j's block t and how its lanes move to it.
-KALVENTO_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
-                                   lane_moves& moves)
+SOR_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
+                              lane_moves& moves)
 {
     std::int64_t start = t - std::int64_t{SKEW} * j;
     if (start == 0) {
@@ -481,85 +536,88 @@ struct chains {
     vec below[SLOTS][STEPS]; // the last block's rows below: this block's old values, one lane on
 };
 
-// One block of every vector, their steps interleaved.
-// Only the vectors FIRST to LAST take part: the others have no lane working.
+// One block of the vectors FIRST to LAST, their steps interleaved; the others have no lane
+// working.
 template <int FIRST, int LAST>
-KALVENTO_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
-                                  const stream_shape& shape, std::int64_t t, chains& c, vec a,
-                                  vec b)
+SOR_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
+                             const stream_shape& shape, std::int64_t t, chains& c, vec a, vec b)
 {
-    vec self[SLOTS][STEPS], down[SLOTS][STEPS], right_of_chunk[SLOTS];
-    KALVENTO_UNROLL
+    constexpr int USED = LAST - FIRST + 1;
+    vec old_values[USED][STEPS], below[USED][STEPS], right_after[USED];
+    SOR_UNROLL
     for (int j = FIRST; j <= LAST; ++j) {
         const lane_set& w = v[j];
-        // Lane k - 1 loaded this chunk of lane k's row in the last block, as its row below.
-        // Lane 0 reads its own, and so does a lane on a sweep's first row, whose lane k - 1 is
-        // on the last row of the sweep before, and a lane in its last chunk, whose leading
-        // columns it updated in the last block.
-        KALVENTO_UNROLL
+        const block_plan& p = plan[j];
+        vec* old = old_values[j - FIRST];
+        vec* down = below[j - FIRST];
+        // Lane k - 1 loaded this chunk of lane k's row as its row below in the block before.
+        // Lane 0 reads its own, and so do a lane on a sweep's first row, whose lane k - 1 is on
+        // the sweep before, and a lane in its last chunk, whose leading columns it has updated
+        // since.
+        SOR_UNROLL
         for (int u = 0; u < STEPS; ++u)
-            self[j][u] = shift_in(c.below[j][u], at(w.self[0]) + u);
-        for (unsigned edge = w.first_row | plan[j].last; edge != 0; edge &= edge - 1) {
-            int k = __builtin_ctz(edge);
-            KALVENTO_UNROLL
+            old[u] = shift_in(c.below[j][u], at(w.self[0]) + u);
+        for (unsigned reread = w.first_row | p.last; reread != 0; reread &= reread - 1) {
+            int k = __builtin_ctz(reread);
+            SOR_UNROLL
             for (int u = 0; u < STEPS; ++u)
-                self[j][u] = set_lanes(self[j][u], 1u << k, at(w.self[k]) + u);
+                old[u] = set_lanes(old[u], 1u << k, at(w.self[k]) + u);
         }
-        load_block(down[j], [&](int k) { return at(w.down[k]); });
-        KALVENTO_UNROLL
+        load_block(down, [&](int k) { return at(w.down[k]); });
+        SOR_UNROLL
         for (int u = 0; u < STEPS; ++u)
-            c.below[j][u] = down[j][u];
+            c.below[j][u] = down[u];
         for (int k = t & 1; k < LANES; k += 2)
             prefetch(w.self[k]);
         if (t & 1)
             prefetch(w.down[LANES - 1]);
-        // The right neighbour after the chunk is the first column of the next chunk, which
-        // lane k - 1 has loaded as the row below it, except where lane k - 1 works elsewhere.
-        right_of_chunk[j] = shift_in(down[j][0], at(w.self[0]) + STEPS);
-        if ((plan[j].far_right | plan[j].entering | w.first_row) == 0)
+        // The right neighbour after the chunk is the first column of the next chunk, which lane
+        // k - 1 has loaded as its row below, except where lane k - 1 works elsewhere.
+        right_after[j - FIRST] = shift_in(down[0], at(w.self[0]) + STEPS);
+        if ((p.far_right | p.entering | w.first_row) == 0)
             continue;
-        for (unsigned far = plan[j].far_right; far != 0; far &= far - 1) {
+        for (unsigned far = p.far_right; far != 0; far &= far - 1) {
             int k = __builtin_ctz(far);
-            right_of_chunk[j] = set_lanes(right_of_chunk[j], 1u << k, at(w.self[k]) + STEPS);
+            right_after[j - FIRST] =
+                set_lanes(right_after[j - FIRST], 1u << k, at(w.self[k]) + STEPS);
         }
-        if (plan[j].entering != 0) {
-            int k = __builtin_ctz(plan[j].entering);
-            c.left[j] = set_lanes(c.left[j], plan[j].entering, at(w.self[k]) - 1);
-        }
+        // A lane entering a row has column 0 to its left.
+        if (p.entering != 0)
+            c.left[j] = set_lanes(c.left[j], p.entering, at(w.self[__builtin_ctz(p.entering)]) - 1);
         // A lane on a sweep's first row has row 0 above it, not the lane before.
         for (unsigned edge = w.first_row; edge != 0; edge &= edge - 1) {
             int k = __builtin_ctz(edge);
-            KALVENTO_UNROLL
+            SOR_UNROLL
             for (int u = 0; u < STEPS; ++u)
                 c.prev[j][u] = set_lanes(c.prev[j][u], 1u << (k - 1), at(w.edge[k]) + u);
         }
     }
-    KALVENTO_UNROLL
+    SOR_UNROLL
     for (int u = 0; u < STEPS; ++u) {
-        KALVENTO_UNROLL
+        SOR_UNROLL
         for (int j = FIRST; j <= LAST; ++j) {
+            const vec* old = old_values[j - FIRST];
+            unsigned last = plan[j].last;
             vec up = shift_in(c.prev[j][u], at(v[j].above) + u);
-            vec right = u + 1 < STEPS ? self[j][u + 1] : right_of_chunk[j];
-            // A lane in its last chunk starts updating at column `overlap`; its left neighbour
-            // there is the value the chunk before left.
-            if (u > 0 && u == shape.overlap && plan[j].last != 0)
-                c.left[j] = keep(plan[j].last, self[j][u - 1], c.left[j]);
-            vec sum = add(add(add(up, down[j][u]), c.left[j]), right);
-            vec fresh = add(mul(sum, a), mul(self[j][u], b));
+            vec right = u + 1 < STEPS ? old[u + 1] : right_after[j - FIRST];
+            // A lane in its last chunk starts at column `overlap`, to the right of the value the
+            // chunk before left.
+            if (u > 0 && u == shape.overlap && last != 0)
+                c.left[j] = keep(last, old[u - 1], c.left[j]);
+            vec sum = add(add(add(up, below[j - FIRST][u]), c.left[j]), right);
+            vec fresh = add(mul(sum, a), mul(old[u], b));
             c.left[j] = fresh;
-            // The columns before keep their values; what the lane computed there goes nowhere
-            // but to the next lane as its up neighbours, where they are overwritten likewise.
-            if (u < shape.overlap && plan[j].last != 0)
-                fresh = keep(plan[j].last, self[j][u], fresh);
+            // The columns before keep their values.
+            if (u < shape.overlap && last != 0)
+                fresh = keep(last, old[u], fresh);
             c.prev[j][u] = fresh;
         }
     }
-    KALVENTO_UNROLL
+    SOR_UNROLL
     for (int j = FIRST; j <= LAST; ++j) {
         const lane_set& w = v[j];
         store_block([&](int k) { return at(w.self[k]); }, c.prev[j]);
     }
-    (void)t;
 }
 
 } // namespace
@@ -593,11 +651,11 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
     double scratch[2 * STEPS + 2] = {};
     lane_set v[SLOTS] = {};
     chains c;
-    KALVENTO_UNROLL
+    SOR_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
         v[j].round = -1;
         c.left[j] = splat(0.0);
-        KALVENTO_UNROLL
+        SOR_UNROLL
         for (int u = 0; u < STEPS; ++u) {
             c.prev[j][u] = splat(0.0);
             c.below[j][u] = splat(0.0);
@@ -605,7 +663,7 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
     }
     for (std::int64_t t = 0; t <= end; ++t) {
         block_plan plan[SLOTS];
-        KALVENTO_UNROLL
+        SOR_UNROLL
         for (int j = 0; j < SLOTS; ++j) {
             lane_moves moves;
             plan[j] = advance(v[j], j, shape, t, moves);
