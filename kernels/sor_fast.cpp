@@ -669,13 +669,13 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
             plan[j] = advance(v[j], j, shape, t, moves);
             move_lanes(v[j], moves, shape.overlap, scratch);
         }
-        static_assert(SLOTS == 2);
-        if (v[0].active == 0)
-            relax_blocks<1, 1>(v, plan, shape, t, c, a, b);
-        else if (v[1].active == 0)
+        // While the stream starts and ends, one vector of two may have nothing to do.
+        if (SLOTS == 2 && v[0].active == 0)
+            relax_blocks<SLOTS - 1, SLOTS - 1>(v, plan, shape, t, c, a, b);
+        else if (SLOTS == 2 && v[SLOTS - 1].active == 0)
             relax_blocks<0, 0>(v, plan, shape, t, c, a, b);
         else
-            relax_blocks<0, 1>(v, plan, shape, t, c, a, b);
+            relax_blocks<0, SLOTS - 1>(v, plan, shape, t, c, a, b);
     }
 }
 
