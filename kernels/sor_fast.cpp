@@ -152,12 +152,17 @@ SOR_INLINE vec splat(double x)
     return _mm256_set1_pd(x);
 }
 
+// The lanes of a bit set as a blend mask.
+alignas(32) constexpr std::int64_t LANE_MASKS[16][4] = {
+    {0, 0, 0, 0},   {-1, 0, 0, 0},   {0, -1, 0, 0},   {-1, -1, 0, 0},
+    {0, 0, -1, 0},  {-1, 0, -1, 0},  {0, -1, -1, 0},  {-1, -1, -1, 0},
+    {0, 0, 0, -1},  {-1, 0, 0, -1},  {0, -1, 0, -1},  {-1, -1, 0, -1},
+    {0, 0, -1, -1}, {-1, 0, -1, -1}, {0, -1, -1, -1}, {-1, -1, -1, -1}};
+
 SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
 {
-    __m256i bits = _mm256_set_epi64x(
-        -static_cast<long long>((lanes >> 3) & 1), -static_cast<long long>((lanes >> 2) & 1),
-        -static_cast<long long>((lanes >> 1) & 1), -static_cast<long long>(lanes & 1));
-    return _mm256_blendv_pd(fresh, old, _mm256_castsi256_pd(bits));
+    return _mm256_blendv_pd(
+        fresh, old, _mm256_load_pd(reinterpret_cast<const double*>(LANE_MASKS[lanes & 15])));
 }
 
 SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
@@ -439,7 +444,13 @@ SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t ov
     // out of the vectors.
     __asm__ volatile("" ::: "memory");
 #else
-    for (int k = 0; k < LANES; ++k) {
+    if ((moves.entering | moves.back | moves.parked) == 0) {
+        for (int k = 0; k < LANES; ++k) {
+            v.self[k] = moved(v.self[k], STEPS);
+            v.down[k] = moved(v.down[k], STEPS);
+        }
+    }
+    for (int k = 0; k < LANES && (moves.entering | moves.back | moves.parked) != 0; ++k) {
         unsigned bit = 1u << k;
         address self = moved(v.self[k], STEPS);
         address down = moved(v.down[k], STEPS);
@@ -592,27 +603,31 @@ SOR_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan
                 c.prev[j][u] = set_lanes(c.prev[j][u], 1u << (k - 1), at(w.edge[k]) + u);
         }
     }
+    // A lane in its last chunk starts at column `overlap`, to the right of the value the chunk
+    // before left; the columns before keep their values.
+    int restart[USED];
+    SOR_UNROLL
+    for (int j = FIRST; j <= LAST; ++j)
+        restart[j - FIRST] = plan[j].last != 0 ? shape.overlap : 0;
     SOR_UNROLL
     for (int u = 0; u < STEPS; ++u) {
         SOR_UNROLL
         for (int j = FIRST; j <= LAST; ++j) {
             const vec* old = old_values[j - FIRST];
-            unsigned last = plan[j].last;
             vec up = shift_in(c.prev[j][u], at(v[j].above) + u);
             vec right = u + 1 < STEPS ? old[u + 1] : right_after[j - FIRST];
-            // A lane in its last chunk starts at column `overlap`, to the right of the value the
-            // chunk before left.
-            if (u > 0 && u == shape.overlap && last != 0)
-                c.left[j] = keep(last, old[u - 1], c.left[j]);
+            if (u > 0 && u == restart[j - FIRST])
+                c.left[j] = keep(plan[j].last, old[u - 1], c.left[j]);
             vec sum = add(add(add(up, below[j - FIRST][u]), c.left[j]), right);
             vec fresh = add(mul(sum, a), mul(old[u], b));
             c.left[j] = fresh;
-            // The columns before keep their values.
-            if (u < shape.overlap && last != 0)
-                fresh = keep(last, old[u], fresh);
             c.prev[j][u] = fresh;
         }
     }
+    SOR_UNROLL
+    for (int j = FIRST; j <= LAST; ++j)
+        for (int u = 0; u < restart[j - FIRST]; ++u)
+            c.prev[j][u] = keep(plan[j].last, old_values[j - FIRST][u], c.prev[j][u]);
     SOR_UNROLL
     for (int j = FIRST; j <= LAST; ++j) {
         const lane_set& w = v[j];
