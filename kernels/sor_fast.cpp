@@ -444,16 +444,16 @@ SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t ov
     // out of the vectors.
     __asm__ volatile("" ::: "memory");
 #else
-    if ((moves.entering | moves.back | moves.parked) == 0) {
-        for (int k = 0; k < LANES; ++k) {
-            v.self[k] = moved(v.self[k], STEPS);
-            v.down[k] = moved(v.down[k], STEPS);
-        }
+    for (int k = 0; k < LANES; ++k) {
+        v.self[k] = moved(v.self[k], STEPS);
+        v.down[k] = moved(v.down[k], STEPS);
     }
-    for (int k = 0; k < LANES && (moves.entering | moves.back | moves.parked) != 0; ++k) {
+    for (unsigned changed = moves.entering | moves.back | moves.parked; changed != 0;
+         changed &= changed - 1) {
+        int k = __builtin_ctz(changed);
         unsigned bit = 1u << k;
-        address self = moved(v.self[k], STEPS);
-        address down = moved(v.down[k], STEPS);
+        address self = v.self[k];
+        address down = v.down[k];
         if (moves.entering & bit) {
             self = moves.self;
             down = moves.down;
