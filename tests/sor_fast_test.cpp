@@ -1,4 +1,6 @@
-// The fast sor kernel against the plain one, bit for bit.
+// The fast SOR sweep against the plain one, bit for bit, on every code path: published values,
+// shapes around the vectors' sizes, sweep counts, relaxation factors and special values. The grids
+// have guards around every row and rows out of order in memory.
 
 #include "differential.h"
 #include "kernels/kernel_set.h"
@@ -7,7 +9,6 @@
 #include "test_support.h"
 
 #include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <span>
@@ -129,9 +130,8 @@ TEST(SorFast, PublishedFiveByFive)
     });
 }
 
-// Every shape up to 20 x 20, including grids without interior, rows shorter than a vector and
-// groups of rows cut short by the grid's end; several sweeps so that one sweep's groups overlap
-// the next one's.
+// Every shape up to 20 x 20: grids without interior, rows shorter than a chunk, fewer rows than
+// a vector has lanes; one sweep and several, whose rows are in flight together.
 TEST(SorFast, SameBitsOnEverySmallShape)
 {
     for_each_code_path([](const kernel_set& fast) {
