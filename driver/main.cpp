@@ -79,8 +79,9 @@ int run_program(int argc, char** argv)
     classic.insert(classic.end(), argv + reading.classic_start, argv + argc);
     run_settings settings = parse_command_line(static_cast<int>(classic.size()), classic.data());
     check_memory(settings.sizes, physical_memory_bytes());
+    const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
     int status = run_session(settings, options, *shared,
-                             std::vector<std::string>(argv, argv + argc), measured_kernels());
+                             std::vector<std::string>(argv, argv + argc), measured);
     lagged_rng_destroy(std::move(shared));
     return status;
 }

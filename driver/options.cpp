@@ -26,6 +26,8 @@ Long options (before the classic arguments; "--" ends them):
   --json           one JSON document instead of the classic report
   --verify         recompute every checksum with the plain reference kernels and compare
                    them bit for bit; one line per kernel after the report
+  --plain          measure the plain reference kernels instead of the fast ones, to see what
+                   the fast kernels gain on this machine (same data, same checksums)
   --kernels=LIST   run only these kernels, in the usual order (comma-separated: fft, sor,
                    montecarlo, sparse, lu); each gets exactly the data of a full run
   --repeat=K       run the whole measurement K times (1 to 100) and report the median rates;
@@ -111,6 +113,7 @@ options_reading read_long_options(int argc, const char* const* argv)
                      : name == "--version" ? &o.show_version
                      : name == "--json"    ? &o.json
                      : name == "--verify"  ? &o.verify
+                     : name == "--plain"   ? &o.plain
                                            : nullptr;
         if (flag) {
             if (value)
@@ -139,8 +142,9 @@ options_reading read_long_options(int argc, const char* const* argv)
         }
     }
     reading.classic_start = i;
-    if (o.check_report && (o.verify || o.repeat != 1 || o.kernels != ALL_KERNELS))
-        return fail_with("--check-report cannot be combined with --verify, --kernels or --repeat");
+    if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
+        return fail_with(
+            "--check-report cannot be combined with --verify, --plain, --kernels or --repeat");
     if (o.check_report && i < argc)
         return fail_with("--check-report takes its sizes from the report, not from '" +
                          std::string(argv[i]) + "'");

@@ -1,5 +1,5 @@
 // The long options, which come before the classic arguments:
-//   --help  --version  --json  --verify  --kernels=LIST  --repeat=K  --check-report FILE
+//   --help  --version  --json  --verify  --plain  --kernels=LIST  --repeat=K  --check-report FILE
 // They are removed before the classic parser sees the rest; "--" ends them. Without any long
 // option the program behaves exactly as the classic command line says.
 #pragma once
@@ -18,6 +18,7 @@ struct extended_options {
     bool show_version = false;
     bool json = false;
     bool verify = false;
+    bool plain = false;                      // measure the plain kernels instead of the fast ones
     kernel_selection kernels = ALL_KERNELS;  // which kernels run
     int repeat = 1;                          // whole measurements, 1 to MAX_REPEAT
     std::optional<std::string> check_report; // a report to check ("-": standard input)

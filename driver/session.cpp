@@ -112,9 +112,12 @@ int run_session(const run_settings& settings, const extended_options& options, l
         }
     }
 
-    if (options.json)
-        write_json_report(stdout, read_system_info(), utc_timestamp(), settings, options,
-                          command_line, session);
+    if (options.json) {
+        system_info system = read_system_info();
+        system.code_path = measured_kernels.name;
+        write_json_report(stdout, system, utc_timestamp(), settings, options, command_line,
+                          session);
+    }
     flush_report(stdout);
     return all_verified ? 0 : 3;
 }

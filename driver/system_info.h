@@ -10,7 +10,7 @@ struct system_info {
     std::string version;        // of this program
     std::string compiler;       // that built it
     std::string build_flags;    // of the plain code; each fast code path adds its own
-    std::string code_path;      // selected for this CPU
+    std::string code_path;      // selected for this CPU (or the kernels a run measured)
     std::string cpu_model;      // empty when the platform does not tell
     int logical_cores = 0;      // 0 when unknown
     std::int64_t l1d_bytes = 0; // cache sizes, 0 when unknown

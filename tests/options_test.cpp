@@ -2,6 +2,7 @@
 
 #include "driver/options.h"
 #include "driver/run.h"
+#include "kernels/code_path.h"
 #include "program_runner.h"
 
 #include <cmath>
@@ -71,6 +72,8 @@ TEST(Options, RejectsWhatCannotBeUsed)
              {"--repeat=-1"},
              {"--check-report="},
              {"--check-report=r.txt", "--verify"},
+             {"--check-report=r.txt", "--plain"},
+             {"--plain=1"},
              {"--check-report=r.txt", "0.5"},
          }) {
         EXPECT_NE(read(bad).error, "") << *bad.begin();
@@ -196,6 +199,23 @@ TEST(Options, SubsetsGetTheDataOfAFullRun)
     EXPECT_EQ(lines[6].rfind("SOR             Mflops: ", 0), 0u);
     EXPECT_EQ(lines[12].rfind("SOR reps:              ", 0), 0u);
     EXPECT_EQ(lines[14].rfind("checksum:              ", 0), 0u);
+}
+
+TEST(Options, PlainMeasuresTheReferenceKernelsOnTheSameData)
+{
+    program_output run = run_kalvento({"--json", "--plain", "--kernels=sor,lu", "0.01"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    json document = json::parse(run.out);
+    EXPECT_EQ(document["context"]["code_path"], "plain");
+    kernel_reps reps{1, 1, 1, 1, 1};
+    reps[kernel_index(kernel_id::sor)] = document["kernels"][0]["reps"].get<std::int64_t>();
+    reps[kernel_index(kernel_id::lu)] = document["kernels"][1]["reps"].get<std::int64_t>();
+    std::array<kernel_result, 5> fast =
+        replay_run(DEFAULT_SIZES, ALL_KERNELS, reps, selected_kernels());
+    EXPECT_EQ(document["kernels"][0]["checksum"].get<double>(),
+              fast[kernel_index(kernel_id::sor)].checksum);
+    EXPECT_EQ(document["kernels"][1]["checksum"].get<double>(),
+              fast[kernel_index(kernel_id::lu)].checksum);
 }
 
 TEST(Options, RepeatReportsMediansAndTheFirstRunsChecksum)
