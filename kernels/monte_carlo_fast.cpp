@@ -27,6 +27,14 @@ namespace {
 
 constexpr int GROUP = RNG_SHORT_LAG;
 
+constexpr int STEP_GROUPS = 16;
+constexpr int STEP_VALUES = GROUP * STEP_GROUPS;
+constexpr int BLOCK_STEPS = 8;
+constexpr int BLOCK_VALUES = STEP_VALUES * BLOCK_STEPS;
+constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
+// Vector stores of a group may write eight lanes, three beyond the group.
+constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
+
 // The 17 values before the stream's first, oldest first, behind three unused slots so that the
 // oldest group, of which only lanes 3 and 4 are read, starts at slot 0.
 struct history {
@@ -59,14 +67,6 @@ history starting_history(const lagged_rng& g)
 // 33 bits, which bounds them below 2^42 in between. The counting reduces each value to its
 // remainder (folded once, exact in 0..M-1 but for the rare folds that land outside it, which send
 // the whole block to an exact recount).
-
-constexpr int STEP_GROUPS = 16;
-constexpr int STEP_VALUES = GROUP * STEP_GROUPS;
-constexpr int BLOCK_STEPS = 8;
-constexpr int BLOCK_VALUES = STEP_VALUES * BLOCK_STEPS;
-constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
-// Stores of a group write eight lanes, three beyond the group.
-constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
 
 // y = (y mod 2^31) + floor(y / 2^31) (mod M), since 2^31 = 1 (mod M).
 __m512i fold(__m512i y)
@@ -403,14 +403,6 @@ std::int64_t total(tally inside)
 }
 
 #endif
-
-constexpr int STEP_GROUPS = 16;
-constexpr int STEP_VALUES = GROUP * STEP_GROUPS;
-constexpr int BLOCK_STEPS = 8;
-constexpr int BLOCK_VALUES = STEP_VALUES * BLOCK_STEPS;
-constexpr std::int64_t BLOCK_PAIRS = BLOCK_VALUES / 2;
-// Vector stores of a group may write eight lanes, three beyond the group.
-constexpr int BLOCK_ROOM = BLOCK_VALUES + 8;
 
 struct generator_groups {
     group fourth, third, second, first; // V_(q-4) .. V_(q-1)
