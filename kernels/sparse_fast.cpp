@@ -46,42 +46,56 @@ inline void unrolled(F f)
     unrolled(std::make_integer_sequence<int, COUNT>{}, f);
 }
 
-#if defined(__AVX2__)
-
-// Whether rows 0..7 of the block starting at start all hold `length` entries.
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
+// The first row from r on, up to n, whose length is not `length`. Whole vectors of row ends are
+// compared with the ends such a run must have, row_start[r] + length * (1, 2, ...); the
+// expectations are computed modulo 2^32, where valid row ends never wrap, so a value that wrapped
+// matches nothing.
+inline std::uint32_t expected_end(std::int32_t start, std::int32_t length, int rows)
 {
-    __m256i from = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start));
-    __m256i to = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + 1));
-    __m256i same = _mm256_cmpeq_epi32(_mm256_sub_epi32(to, from), _mm256_set1_epi32(length));
-    return _mm256_movemask_epi8(same) == -1;
+    return static_cast<std::uint32_t>(start) +
+           static_cast<std::uint32_t>(length) * static_cast<std::uint32_t>(rows);
 }
 
-#elif defined(__SSE2__)
-
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
+std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int32_t n,
+                        std::int32_t length)
 {
-    __m128i want = _mm_set1_epi32(length);
-    int same = 0xFFFF;
-    for (int i = 0; i < BLOCK_ROWS; i += 4) {
-        __m128i from = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + i));
-        __m128i to = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + i + 1));
-        same &= _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_sub_epi32(to, from), want));
+    std::int32_t start = row_start[r];
+#if defined(__AVX512F__)
+    __m512i want =
+        _mm512_add_epi32(_mm512_set1_epi32(start),
+                         _mm512_mullo_epi32(_mm512_set1_epi32(length),
+                                            _mm512_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                                              13, 14, 15, 16)));
+    __m512i step = _mm512_slli_epi32(_mm512_set1_epi32(length), 4);
+    for (; r + 16 <= n; r += 16, want = _mm512_add_epi32(want, step))
+        if (_mm512_cmpneq_epi32_mask(_mm512_loadu_si512(row_start + r + 1), want) != 0)
+            break;
+#elif defined(__AVX2__)
+    __m256i want = _mm256_add_epi32(
+        _mm256_set1_epi32(start),
+        _mm256_mullo_epi32(_mm256_set1_epi32(length), _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8)));
+    __m256i step = _mm256_slli_epi32(_mm256_set1_epi32(length), 3);
+    for (; r + 8 <= n; r += 8, want = _mm256_add_epi32(want, step)) {
+        __m256i ends = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row_start + r + 1));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(ends, want)) != -1)
+            break;
     }
-    return same == 0xFFFF;
-}
-
-#else
-
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
-{
-    for (int i = 0; i < BLOCK_ROWS; ++i)
-        if (start[i + 1] - start[i] != length)
-            return false;
-    return true;
-}
-
+#elif defined(__SSE2__)
+    auto end = [&](int rows) { return static_cast<int>(expected_end(start, length, rows)); };
+    __m128i want = _mm_setr_epi32(end(1), end(2), end(3), end(4));
+    __m128i step = _mm_slli_epi32(_mm_set1_epi32(length), 2);
+    for (; r + 4 <= n; r += 4, want = _mm_add_epi32(want, step)) {
+        __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_start + r + 1));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(ends, want)) != 0xFFFF)
+            break;
+    }
 #endif
+    while (r < n && static_cast<std::uint32_t>(row_start[r + 1]) -
+                            static_cast<std::uint32_t>(row_start[r]) ==
+                        static_cast<std::uint32_t>(length))
+        ++r;
+    return r;
+}
 
 #if defined(__AVX512F__)
 
@@ -388,7 +402,7 @@ inline void multiply_block(double* y, const double* v, const std::int32_t* c, st
 
 // The lengths of every size the benchmark's command line can choose.
 template <class Run>
-inline std::int32_t with_length(std::int32_t length, Run run)
+inline void with_length(std::int32_t length, Run run)
 {
     switch (length) {
     case 5:
@@ -527,7 +541,7 @@ inline void multiply_block(double* y, const double* v, const std::int32_t* c, st
 }
 
 template <class Run>
-inline std::int32_t with_length(std::int32_t length, Run run)
+inline void with_length(std::int32_t length, Run run)
 {
     switch (length) {
     case 5:
@@ -543,25 +557,21 @@ inline std::int32_t with_length(std::int32_t length, Run run)
 
 #endif
 
-// Eight-row blocks whose rows all hold `length` entries, from row r on for as long as they last;
-// (v, c) is row r's first entry. Returns the first row not done. The entries are found by counting
-// from there, so that the loads of a block do not wait for loads of row_start, which only decide
-// where the run ends. Each length has a loop and registers of its own.
+// `blocks` blocks of eight rows that all hold `length` entries; (v, c) is the first block's first
+// entry. Each length has a loop and registers of its own.
 template <class Length>
-[[gnu::noinline]] std::int32_t multiply_even_blocks(std::int32_t r, std::int32_t n, double* y,
-                                                    const double* v, const std::int32_t* c,
-                                                    Length length, const std::int32_t* row_start,
-                                                    const double* x)
+[[gnu::noinline]] void multiply_even_blocks(std::int32_t blocks, double* y, const double* v,
+                                            const std::int32_t* c, Length length, const double* x)
 {
-    for (; r + BLOCK_ROWS <= n && block_is_even(row_start + r, length); r += BLOCK_ROWS) {
+    for (std::int32_t b = 0; b < blocks; ++b) {
         if constexpr (std::is_same_v<Length, std::int32_t>)
-            multiply_block(y + r, v, c, length, x);
+            multiply_block(y, v, c, length, x);
         else
-            multiply_block<Length::value>(y + r, v, c, x);
+            multiply_block<Length::value>(y, v, c, x);
+        y += BLOCK_ROWS;
         v += BLOCK_ROWS * length;
         c += BLOCK_ROWS * length;
     }
-    return r;
 }
 
 void multiply_once(std::int32_t n, double* y, const double* entry_value,
@@ -570,12 +580,14 @@ void multiply_once(std::int32_t n, double* y, const double* entry_value,
     std::int32_t r = 0;
     while (r + BLOCK_ROWS <= n) {
         std::int32_t first = row_start[r];
-        std::int32_t done = with_length(row_start[r + 1] - first, [&](auto length) {
-            return multiply_even_blocks(r, n, y, entry_value + first, col_index + first, length,
-                                        row_start, x);
-        });
-        if (done > r) {
-            r = done;
+        std::int32_t length = row_start[r + 1] - first;
+        std::int32_t blocks = (end_of_run(row_start, r, n, length) - r) / BLOCK_ROWS;
+        if (blocks > 0) {
+            with_length(length, [&](auto known_length) {
+                multiply_even_blocks(blocks, y + r, entry_value + first, col_index + first,
+                                     known_length, x);
+            });
+            r += blocks * BLOCK_ROWS;
             continue;
         }
         // A block of rows of different lengths.
