@@ -50,12 +50,6 @@ inline void unrolled(F f)
 // compared with the ends such a run must have, row_start[r] + length * (1, 2, ...); the
 // expectations are computed modulo 2^32, where valid row ends never wrap, so a value that wrapped
 // matches nothing.
-inline std::uint32_t expected_end(std::int32_t start, std::int32_t length, int rows)
-{
-    return static_cast<std::uint32_t>(start) +
-           static_cast<std::uint32_t>(length) * static_cast<std::uint32_t>(rows);
-}
-
 std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int32_t n,
                         std::int32_t length)
 {
@@ -81,7 +75,10 @@ std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int3
             break;
     }
 #elif defined(__SSE2__)
-    auto end = [&](int rows) { return static_cast<int>(expected_end(start, length, rows)); };
+    auto end = [&](std::uint32_t rows) {
+        return static_cast<int>(static_cast<std::uint32_t>(start) +
+                                static_cast<std::uint32_t>(length) * rows);
+    };
     __m128i want = _mm_setr_epi32(end(1), end(2), end(3), end(4));
     __m128i step = _mm_slli_epi32(_mm_set1_epi32(length), 2);
     for (; r + 4 <= n; r += 4, want = _mm_add_epi32(want, step)) {
@@ -137,6 +134,9 @@ struct vec_pair {
     vec second;
 };
 
+// What the loads from x may read, for the compiler: any of its possible 2^31 entries.
+using any_x = const double[std::size_t{1} << 31];
+
 inline vec_pair x_at_pair(const double* x, const std::int32_t* c)
 {
     vec first;
@@ -150,7 +150,7 @@ inline vec_pair x_at_pair(const double* x, const std::int32_t* c)
             "vbroadcastsd (%[x],%[pair],8), %[second]"
             : [first] "=v"(first), [second] "=v"(second), [pair] "=&r"(pair), [low] "=&r"(low)
             : [c] "m"(*reinterpret_cast<const std::int32_t(*)[2]>(c)), [x] "r"(x),
-              "m"(*reinterpret_cast<const double(*)[]>(x)));
+              "m"(*reinterpret_cast<const any_x*>(x)));
     return {first, second};
 }
 
