@@ -1,15 +1,16 @@
 // The sparse multiply, with fewer and wider loads than one entry at a time.
 //
 // A row's sum must be formed exactly as defined: +0.0, then each product x[col] * value rounded
-// and added in the row's order. What can change is where the additions happen: with eight rows
-// in the lanes of a vector, entry k of all eight rows is one vector, and each lane adds its own
-// row's products in order, exactly the scalar sequence. Rows are taken eight at a time when they
-// all have the same length (read from row_start in every call, nothing assumed about the
+// and added in the row's order. What can change is where the operations happen. With AVX-512,
+// eight rows sit in the lanes of a vector: entry k of all eight rows is one vector, and each lane
+// adds its own row's products in order, exactly the scalar sequence. The other paths take rows one
+// at a time and form several products with one multiply. Rows are taken eight at a time when
+// they all have the same length (read from row_start in every call, nothing assumed about the
 // columns); other rows are summed one by one.
 #include "kernels/fast_kernels.h"
 
 #include <cstdint>
-#include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(__AVX2__)
@@ -24,17 +25,8 @@ namespace {
 
 constexpr int BLOCK_ROWS = 8;
 
-// The sum of a row of `length` entries, in order from +0.0.
-inline double row_sum(const double* v, const std::int32_t* c, std::int32_t length, const double* x)
-{
-    double sum = 0.0;
-    for (std::int32_t k = 0; k < length; ++k)
-        sum += x[c[k]] * v[k];
-    return sum;
-}
-
 template <class F, int... K>
-inline void unrolled(std::integer_sequence<int, K...>, F f)
+inline void unrolled(std::integer_sequence<int, K...>, [[maybe_unused]] F f)
 {
     (f(std::integral_constant<int, K>{}), ...);
 }
@@ -92,6 +84,68 @@ std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int3
                         static_cast<std::uint32_t>(length))
         ++r;
     return r;
+}
+
+// Rows one at a time: the values of a few entries come in one vector load, the gathered x values
+// are paired into a vector so that one multiply forms several products, and the products are
+// taken out one by one for the additions in order.
+
+#if defined(__AVX2__)
+
+// Entries whose products one multiply forms.
+constexpr int GROUP = 4;
+
+// sum + the products of the four entries at (v, c), added in order.
+inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+{
+    __m128d x01 = _mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1]));
+    __m128d x23 = _mm_unpacklo_pd(_mm_load_sd(x + c[2]), _mm_load_sd(x + c[3]));
+    __m256d p = _mm256_mul_pd(_mm256_insertf128_pd(_mm256_castpd128_pd256(x01), x23, 1),
+                              _mm256_loadu_pd(v));
+    __m128d p01 = _mm256_castpd256_pd128(p);
+    __m128d p23 = _mm256_extractf128_pd(p, 1);
+    sum += _mm_cvtsd_f64(p01);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p01, p01));
+    sum += _mm_cvtsd_f64(p23);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p23, p23));
+    return sum;
+}
+
+#elif defined(__SSE2__)
+
+constexpr int GROUP = 2;
+
+inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+{
+    __m128d p =
+        _mm_mul_pd(_mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1])), _mm_loadu_pd(v));
+    sum += _mm_cvtsd_f64(p);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
+    return sum;
+}
+
+#else
+
+constexpr int GROUP = 1;
+
+inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+{
+    return sum + x[c[0]] * v[0];
+}
+
+#endif
+
+// The sum of a row of `length` entries, in order from +0.0, GROUP entries at a time.
+inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32_t length,
+                              const double* x)
+{
+    double sum = 0.0;
+    std::int32_t k = 0;
+    for (; k + GROUP <= length; k += GROUP)
+        sum = add_group(sum, v + k, c + k, x);
+    for (; k < length; ++k)
+        sum += x[c[k]] * v[k];
+    return sum;
 }
 
 #if defined(__AVX512F__)
@@ -352,6 +406,112 @@ inline vec entry_of_8(const vec (&a)[8])
     return _mm512_shuffle_f64x2(u01, u23, SECOND);
 }
 
+// Rows of other lengths, two entries at a time, with the rows interleaved as for rows of 10 (so
+// that pair j of lanes holds rows j and j + 4). Entries k and k + 1 of a row are neighbours: one
+// 128-bit load brings both values, four rows' pairs fill a vector, and unpacking rows 0-3 with
+// rows 4-7 separates the two entries. The offsets are constants when the length is.
+
+// x[c[0]] in every lane (see x_at_pair).
+inline vec x_at(const double* x, const std::int32_t* c)
+{
+    vec lanes;
+    std::uint64_t column;
+    __asm__("movl %[c], %k[column]\n\t"
+            "vbroadcastsd (%[x],%[column],8), %[lanes]"
+            : [lanes] "=v"(lanes), [column] "=&r"(column)
+            : [c] "m"(*c), [x] "r"(x), "m"(*reinterpret_cast<const any_x*>(x)));
+    return lanes;
+}
+
+// Lanes 2j and 2j + 1 from two[j], which repeats them along the vector.
+inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
+{
+    return _mm512_mask_blend_pd(0xF0, _mm512_mask_blend_pd(0xCC, two0, two1),
+                                _mm512_mask_blend_pd(0xCC, two2, two3));
+}
+
+[[gnu::always_inline]] inline vec_pair x_of_two_entries(const double* x, const std::int32_t* c,
+                                                        std::int32_t length, std::int32_t k)
+{
+    vec_pair two[4];
+    unrolled<4>([&](auto j) {
+        vec_pair a = x_at_pair(x, c + j * length + k);
+        vec_pair b = x_at_pair(x, c + (j + 4) * length + k);
+        two[j] = {_mm512_unpacklo_pd(a.first, b.first), _mm512_unpacklo_pd(a.second, b.second)};
+    });
+    return {merge_pairs(two[0].first, two[1].first, two[2].first, two[3].first),
+            merge_pairs(two[0].second, two[1].second, two[2].second, two[3].second)};
+}
+
+[[gnu::always_inline]] inline vec_pair values_of_two_entries(const double* v, std::int32_t length,
+                                                             std::int32_t k)
+{
+    auto four_rows = [&](std::int32_t first) {
+        vec q = _mm512_castpd128_pd512(_mm_loadu_pd(v + first * length + k));
+        q = _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 1) * length + k), 1);
+        q = _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 2) * length + k), 2);
+        return _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 3) * length + k), 3);
+    };
+    vec low = four_rows(0);
+    vec high = four_rows(4);
+    return {_mm512_unpacklo_pd(low, high), _mm512_unpackhi_pd(low, high)};
+}
+
+// Entry k alone, x and value broadcast one by one.
+[[gnu::always_inline]] inline vec_pair x_and_value_of_entry(const double* x, const double* v,
+                                                            const std::int32_t* c,
+                                                            std::int32_t length, std::int32_t k)
+{
+    vec xs[4];
+    vec values[4];
+    unrolled<4>([&](auto j) {
+        xs[j] = _mm512_unpacklo_pd(x_at(x, c + j * length + k), x_at(x, c + (j + 4) * length + k));
+        values[j] = _mm512_unpacklo_pd(_mm512_set1_pd(v[j * length + k]),
+                                       _mm512_set1_pd(v[(j + 4) * length + k]));
+    });
+    return {merge_pairs(xs[0], xs[1], xs[2], xs[3]),
+            merge_pairs(values[0], values[1], values[2], values[3])};
+}
+
+[[gnu::always_inline]] inline void add_two_entries(vec& sum, const double* x, const double* v,
+                                                   const std::int32_t* c, std::int32_t length,
+                                                   std::int32_t k)
+{
+    vec_pair xs = x_of_two_entries(x, c, length, k);
+    vec_pair values = values_of_two_entries(v, length, k);
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(xs.first, values.first));
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(xs.second, values.second));
+}
+
+[[gnu::always_inline]] inline void add_entry(vec& sum, const double* x, const double* v,
+                                             const std::int32_t* c, std::int32_t length,
+                                             std::int32_t k)
+{
+    vec_pair entry = x_and_value_of_entry(x, v, c, length, k);
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(entry.first, entry.second));
+}
+
+template <class Length>
+[[gnu::always_inline]] inline void multiply_block_by_pairs(double* y, const double* v,
+                                                           const std::int32_t* c, Length length,
+                                                           const double* x)
+{
+    vec sum = _mm512_setzero_pd();
+    if constexpr (std::is_same_v<Length, std::int32_t>) {
+        std::int32_t k = 0;
+        for (; k + 2 <= length; k += 2)
+            add_two_entries(sum, x, v, c, length, k);
+        if (k < length)
+            add_entry(sum, x, v, c, length, k);
+    } else {
+        unrolled<Length::value / 2>(
+            [&](auto p) { add_two_entries(sum, x, v, c, Length::value, 2 * p); });
+        if constexpr (Length::value % 2 != 0)
+            add_entry(sum, x, v, c, Length::value, Length::value - 1);
+    }
+    add_to_y<INTERLEAVED>(y, sum);
+}
+
 template <int LENGTH>
 [[gnu::always_inline]] inline void multiply_block(double* y, const double* v, const std::int32_t* c,
                                                   const double* x)
@@ -365,79 +525,39 @@ template <int LENGTH>
         unrolled<10>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
         add_to_y<INTERLEAVED>(
             y, block_sum<10, INTERLEAVED>(x, c, [&](auto k) { return entry_of_10<k>(a); }));
-    } else {
-        static_assert(LENGTH == 8);
+    } else if constexpr (LENGTH == 8) {
         vec a[8];
         unrolled<8>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
         add_to_y<NATURAL>(y, block_sum<8, NATURAL>(x, c, [&](auto k) { return entry_of_8<k>(a); }));
+    } else {
+        multiply_block_by_pairs(y, v, c, std::integral_constant<int, LENGTH>{}, x);
     }
 }
 
-// One vector from eight broadcasts, lane m from b[m].
-inline vec merge_lanes(const vec (&b)[BLOCK_ROWS])
-{
-    vec low =
-        _mm512_mask_blend_pd(0xCC, _mm512_unpacklo_pd(b[0], b[1]), _mm512_unpacklo_pd(b[2], b[3]));
-    vec high =
-        _mm512_mask_blend_pd(0xCC, _mm512_unpacklo_pd(b[4], b[5]), _mm512_unpacklo_pd(b[6], b[7]));
-    return _mm512_mask_blend_pd(0xF0, low, high);
-}
-
-// Rows of any length: the values come one by one like the x values.
 inline void multiply_block(double* y, const double* v, const std::int32_t* c, std::int32_t length,
                            const double* x)
 {
-    vec sum = _mm512_setzero_pd();
-    for (std::int32_t k = 0; k < length; ++k) {
-        vec xs[BLOCK_ROWS];
-        vec vs[BLOCK_ROWS];
-        unrolled<BLOCK_ROWS>([&](auto m) {
-            xs[m] = _mm512_set1_pd(x[c[m * length + k]]);
-            vs[m] = _mm512_set1_pd(v[m * length + k]);
-        });
-        sum = _mm512_add_pd(sum, _mm512_mul_pd(merge_lanes(xs), merge_lanes(vs)));
-    }
-    add_to_y<NATURAL>(y, sum);
-}
-
-// The lengths of every size the benchmark's command line can choose.
-template <class Run>
-inline void with_length(std::int32_t length, Run run)
-{
-    switch (length) {
-    case 5:
-        return run(std::integral_constant<int, 5>{});
-    case 8:
-        return run(std::integral_constant<int, 8>{});
-    case 10:
-        return run(std::integral_constant<int, 10>{});
-    default:
-        return run(length);
-    }
+    multiply_block_by_pairs(y, v, c, length, x);
 }
 
 #else
 
-#if defined(__AVX2__)
+// Eight rows one after the other.
 
-// Entries whose products one multiply forms.
-constexpr int GROUP = 4;
-
-// sum + the products of the four entries at (v, c), added in order.
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+template <int LENGTH>
+inline double grouped_row_sum(const double* v, const std::int32_t* c, const double* x)
 {
-    __m128d x01 = _mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1]));
-    __m128d x23 = _mm_unpacklo_pd(_mm_load_sd(x + c[2]), _mm_load_sd(x + c[3]));
-    __m256d p = _mm256_mul_pd(_mm256_insertf128_pd(_mm256_castpd128_pd256(x01), x23, 1),
-                              _mm256_loadu_pd(v));
-    __m128d p01 = _mm256_castpd256_pd128(p);
-    __m128d p23 = _mm256_extractf128_pd(p, 1);
-    sum += _mm_cvtsd_f64(p01);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p01, p01));
-    sum += _mm_cvtsd_f64(p23);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p23, p23));
+    double sum = 0.0;
+    int k = 0;
+#pragma GCC unroll 4
+    for (; k + GROUP <= LENGTH; k += GROUP)
+        sum = add_group(sum, v + k, c + k, x);
+    for (; k < LENGTH; ++k)
+        sum += x[c[k]] * v[k];
     return sum;
 }
+
+#if defined(__AVX2__)
 
 // y[i] += row_sum(i) for the block's eight rows, taken one after the other: the sums go straight
 // into vector lanes, which keeps the compiler from interleaving the rows' chains and running out of
@@ -461,17 +581,6 @@ inline void add_to_block(double* y, RowSum row_sum)
 
 #elif defined(__SSE2__)
 
-constexpr int GROUP = 2;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    __m128d p =
-        _mm_mul_pd(_mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1])), _mm_loadu_pd(v));
-    sum += _mm_cvtsd_f64(p);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
-    return sum;
-}
-
 template <class RowSum>
 inline void add_to_block(double* y, RowSum row_sum)
 {
@@ -484,13 +593,6 @@ inline void add_to_block(double* y, RowSum row_sum)
 
 #else
 
-constexpr int GROUP = 1;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    return sum + x[c[0]] * v[0];
-}
-
 template <class RowSum>
 inline void add_to_block(double* y, RowSum row_sum)
 {
@@ -499,32 +601,6 @@ inline void add_to_block(double* y, RowSum row_sum)
 }
 
 #endif
-
-// The sum of a row of `length` entries, in order from +0.0, GROUP entries at a time.
-template <int LENGTH>
-inline double grouped_row_sum(const double* v, const std::int32_t* c, const double* x)
-{
-    double sum = 0.0;
-    int k = 0;
-#pragma GCC unroll 4
-    for (; k + GROUP <= LENGTH; k += GROUP)
-        sum = add_group(sum, v + k, c + k, x);
-    for (; k < LENGTH; ++k)
-        sum += x[c[k]] * v[k];
-    return sum;
-}
-
-inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32_t length,
-                              const double* x)
-{
-    double sum = 0.0;
-    std::int32_t k = 0;
-    for (; k + GROUP <= length; k += GROUP)
-        sum = add_group(sum, v + k, c + k, x);
-    for (; k < length; ++k)
-        sum += x[c[k]] * v[k];
-    return sum;
-}
 
 template <int LENGTH>
 inline void multiply_block(double* y, const double* v, const std::int32_t* c, const double* x)
@@ -540,22 +616,26 @@ inline void multiply_block(double* y, const double* v, const std::int32_t* c, st
                  [&](int i) { return grouped_row_sum(v + i * length, c + i * length, length, x); });
 }
 
+#endif
+
+// Rows of up to ten entries get loops of their own, with the length a constant; the benchmark's
+// command line chooses 5, 8 or 10.
+constexpr int KNOWN_LENGTHS = 10;
+
+template <class Run, int... LENGTH>
+inline void with_known_length(std::int32_t length, Run run, std::integer_sequence<int, LENGTH...>)
+{
+    bool known =
+        ((length == LENGTH + 1 && (run(std::integral_constant<int, LENGTH + 1>{}), true)) || ...);
+    if (!known)
+        run(length);
+}
+
 template <class Run>
 inline void with_length(std::int32_t length, Run run)
 {
-    switch (length) {
-    case 5:
-        return run(std::integral_constant<int, 5>{});
-    case 8:
-        return run(std::integral_constant<int, 8>{});
-    case 10:
-        return run(std::integral_constant<int, 10>{});
-    default:
-        return run(length);
-    }
+    with_known_length(length, run, std::make_integer_sequence<int, KNOWN_LENGTHS>{});
 }
-
-#endif
 
 // Runs whose values outgrow the caches next to the core (1 MiB of L2 here) come from farther
 // away: their values are prefetched a few kilobytes ahead, marked as not worth keeping, so that
@@ -614,12 +694,12 @@ void multiply_once(std::int32_t n, double* y, const double* entry_value,
         }
         // A block of rows of different lengths.
         for (std::int32_t end = r + BLOCK_ROWS; r < end; ++r)
-            y[r] += row_sum(entry_value + row_start[r], col_index + row_start[r],
-                            row_start[r + 1] - row_start[r], x);
+            y[r] += grouped_row_sum(entry_value + row_start[r], col_index + row_start[r],
+                                    row_start[r + 1] - row_start[r], x);
     }
     for (; r < n; ++r)
-        y[r] += row_sum(entry_value + row_start[r], col_index + row_start[r],
-                        row_start[r + 1] - row_start[r], x);
+        y[r] += grouped_row_sum(entry_value + row_start[r], col_index + row_start[r],
+                                row_start[r + 1] - row_start[r], x);
 }
 
 } // namespace

@@ -152,7 +152,7 @@ TEST(SparseFast, AdversarialValues)
     const double nan = std::bit_cast<double>(std::uint64_t{0xFFF8000000000000});
     const std::vector<double> specials{1e16,   1.0, -1e16, -0.0,  0.0,    inf, -inf, nan,
                                        1e-310, 3.0, 1e308, 1e308, -1e308, 0.1, 0.2,  0.3};
-    for (std::int32_t length : {3, 5, 8, 10, 13}) {
+    for (std::int32_t length : {3, 5, 6, 8, 10, 13}) {
         csr_matrix m =
             random_matrix(40, 77 + length, [length](std::int32_t, lagged_rng&) { return length; });
         for (std::size_t k = 0; k < m.entry_value.size(); ++k)
