@@ -158,8 +158,9 @@ inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32
 #endif
 
 // The x values come one load each, whatever the columns, so they can go straight into the lane
-// of their row. The values of a block are contiguous: they come in full-vector loads and are
-// transposed, with a pattern of blends and shuffles fixed by the row length.
+// of their row. The values of a block are contiguous: for rows of 5, 8 and 10 (the benchmark's)
+// they come in full-vector loads and are transposed with a pattern of blends and shuffles fixed by
+// the length; rows of other lengths take them two entries at a time.
 
 using vec = __m512d;
 
@@ -178,11 +179,6 @@ inline vec settled(vec v)
     return v;
 }
 
-// x[c[0]] in every lane of `first` and x[c[1]] in every lane of `second`: one 64-bit load brings
-// both columns. Loads are what limits this kernel, so the columns come in pairs, and each load
-// and broadcast is one statement: left to itself, gcc loads the columns of a whole block ahead,
-// runs short of integer registers and parks the columns in vector registers. Columns are never
-// negative, so each 32-bit half, zero-extended, is the column itself.
 struct vec_pair {
     vec first;
     vec second;
@@ -191,6 +187,11 @@ struct vec_pair {
 // What the loads from x may read, for the compiler: any of its possible 2^31 entries.
 using any_x = const double[std::size_t{1} << 31];
 
+// x[c[0]] in every lane of `first` and x[c[1]] in every lane of `second`: one 64-bit load brings
+// both columns. Loads are what limits this kernel, so the columns come in pairs, and each load
+// and broadcast is one statement: left to itself, gcc loads the columns of a whole block ahead,
+// runs short of integer registers and parks the columns in vector registers. Columns are never
+// negative, so each 32-bit half, zero-extended, is the column itself.
 inline vec_pair x_at_pair(const double* x, const std::int32_t* c)
 {
     vec first;
@@ -314,9 +315,10 @@ inline void add_to_y(double* y, vec sum)
     _mm512_storeu_pd(y, _mm512_add_pd(_mm512_loadu_pd(y), sum));
 }
 
-// Rows of four groups of FIVE (rows of 5, or pairs of rows of 10): in a group of four rows, unit k
-// of row i is unit 5i + k, which lies in quarter (5i + k) / 4 at position (i + k) mod 4. Taking
-// position p from quarter quarter_of(p, k) gathers the four rows' unit k, rotated by k.
+// Four rows of five units each (values for rows of 5, pairs of values for rows of 10) fill five
+// vectors of four units, called quarters. Unit k of row i is unit 5i + k, which lies in quarter
+// (5i + k) / 4 at position (i + k) mod 4; taking position p from quarter quarter_of(p, k)
+// gathers the four rows' unit k, rotated by k.
 constexpr int quarter_of(int position, int k)
 {
     int i = (position - k % 4 + 4) % 4;
