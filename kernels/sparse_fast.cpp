@@ -1,16 +1,17 @@
 // The sparse multiply, with fewer and wider loads than one entry at a time.
 //
 // A row's sum must be formed exactly as defined: +0.0, then each product x[col] * value rounded
-// and added in the row's order. What can change is how the operands arrive: the values of a few
-// entries come in one vector load, the gathered x values are paired into a vector so that one
-// multiply forms several products, and the products are then taken out one by one for the
-// additions in order. Rows are taken eight at a time when they all have the same length (read
-// from row_start in every call, nothing assumed about the columns), so that the row loop knows
-// its length and the eight sums go into y with vector additions; other rows take the same steps
-// with their own lengths.
+// and added in the row's order. What can change is where the operations happen. With AVX-512,
+// eight rows sit in the lanes of a vector: entry k of all eight rows is one vector, and each lane
+// adds its own row's products in order, exactly the scalar sequence. The other paths take rows one
+// at a time and form several products with one multiply. Rows are taken eight at a time when
+// they all have the same length (read from row_start in every call, nothing assumed about the
+// columns); other rows are summed one by one.
 #include "kernels/fast_kernels.h"
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -23,6 +24,71 @@ namespace kalvento::KALVENTO_FAST_NS {
 namespace {
 
 constexpr int BLOCK_ROWS = 8;
+
+template <class F, int... K>
+inline void unrolled(std::integer_sequence<int, K...>, [[maybe_unused]] F f)
+{
+    (f(std::integral_constant<int, K>{}), ...);
+}
+
+// f(0), f(1), ..., f(COUNT - 1), each index a constant.
+template <int COUNT, class F>
+inline void unrolled(F f)
+{
+    unrolled(std::make_integer_sequence<int, COUNT>{}, f);
+}
+
+// The first row from r on, up to n, whose length is not `length`. Whole vectors of row ends are
+// compared with the ends such a run must have, row_start[r] + length * (1, 2, ...); the
+// expectations are computed modulo 2^32, where valid row ends never wrap, so a value that wrapped
+// matches nothing.
+std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int32_t n,
+                        std::int32_t length)
+{
+    std::int32_t start = row_start[r];
+#if defined(__AVX512F__)
+    __m512i want =
+        _mm512_add_epi32(_mm512_set1_epi32(start),
+                         _mm512_mullo_epi32(_mm512_set1_epi32(length),
+                                            _mm512_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                                              13, 14, 15, 16)));
+    __m512i step = _mm512_slli_epi32(_mm512_set1_epi32(length), 4);
+    for (; r + 16 <= n; r += 16, want = _mm512_add_epi32(want, step))
+        if (_mm512_cmpneq_epi32_mask(_mm512_loadu_si512(row_start + r + 1), want) != 0)
+            break;
+#elif defined(__AVX2__)
+    __m256i want = _mm256_add_epi32(
+        _mm256_set1_epi32(start),
+        _mm256_mullo_epi32(_mm256_set1_epi32(length), _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8)));
+    __m256i step = _mm256_slli_epi32(_mm256_set1_epi32(length), 3);
+    for (; r + 8 <= n; r += 8, want = _mm256_add_epi32(want, step)) {
+        __m256i ends = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row_start + r + 1));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(ends, want)) != -1)
+            break;
+    }
+#elif defined(__SSE2__)
+    auto end = [&](std::uint32_t rows) {
+        return static_cast<int>(static_cast<std::uint32_t>(start) +
+                                static_cast<std::uint32_t>(length) * rows);
+    };
+    __m128i want = _mm_setr_epi32(end(1), end(2), end(3), end(4));
+    __m128i step = _mm_slli_epi32(_mm_set1_epi32(length), 2);
+    for (; r + 4 <= n; r += 4, want = _mm_add_epi32(want, step)) {
+        __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_start + r + 1));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(ends, want)) != 0xFFFF)
+            break;
+    }
+#endif
+    while (r < n && static_cast<std::uint32_t>(row_start[r + 1]) -
+                            static_cast<std::uint32_t>(row_start[r]) ==
+                        static_cast<std::uint32_t>(length))
+        ++r;
+    return r;
+}
+
+// Rows one at a time: the values of a few entries come in one vector load, the gathered x values
+// are paired into a vector so that one multiply forms several products, and the products are
+// taken out one by one for the additions in order.
 
 #if defined(__AVX2__)
 
@@ -45,6 +111,456 @@ inline double add_group(double sum, const double* v, const std::int32_t* c, cons
     return sum;
 }
 
+#elif defined(__SSE2__)
+
+constexpr int GROUP = 2;
+
+inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+{
+    __m128d p =
+        _mm_mul_pd(_mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1])), _mm_loadu_pd(v));
+    sum += _mm_cvtsd_f64(p);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
+    return sum;
+}
+
+#else
+
+constexpr int GROUP = 1;
+
+inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+{
+    return sum + x[c[0]] * v[0];
+}
+
+#endif
+
+// The sum of a row of `length` entries, in order from +0.0, GROUP entries at a time.
+inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32_t length,
+                              const double* x)
+{
+    double sum = 0.0;
+    std::int32_t k = 0;
+    for (; k + GROUP <= length; k += GROUP)
+        sum = add_group(sum, v + k, c + k, x);
+    for (; k < length; ++k)
+        sum += x[c[k]] * v[k];
+    return sum;
+}
+
+#if defined(__AVX512F__)
+
+// gcc 12's AVX-512 intrinsics start from a deliberately unset placeholder register, and its
+// warnings about that would fire at every use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The x values come one load each, whatever the columns, so they can go straight into the lane
+// of their row. The values of a block are contiguous: for rows of 5, 8 and 10 (the benchmark's)
+// they come in full-vector loads and are transposed with a pattern of blends and shuffles fixed by
+// the length; rows of other lengths take them two entries at a time.
+
+using vec = __m512d;
+
+// Lane m of a block's vectors holds row ROW[m] of the block.
+struct lane_order {
+    int row[BLOCK_ROWS];
+};
+
+constexpr lane_order NATURAL{{0, 1, 2, 3, 4, 5, 6, 7}};
+
+// Keeps the compiler from folding a load or a shuffle into each instruction that uses it, which
+// repeats the load or the shuffle at every use (and clang splits shuffled loads into scalar ones).
+inline vec settled(vec v)
+{
+    __asm__("" : "+v"(v));
+    return v;
+}
+
+struct vec_pair {
+    vec first;
+    vec second;
+};
+
+// What the loads from x may read, for the compiler: any of its possible 2^31 entries.
+using any_x = const double[std::size_t{1} << 31];
+
+// x[c[0]] in every lane of `first` and x[c[1]] in every lane of `second`: one 64-bit load brings
+// both columns. Loads are what limits this kernel, so the columns come in pairs, and each load
+// and broadcast is one statement: left to itself, gcc loads the columns of a whole block ahead,
+// runs short of integer registers and parks the columns in vector registers. Columns are never
+// negative, so each 32-bit half, zero-extended, is the column itself.
+inline vec_pair x_at_pair(const double* x, const std::int32_t* c)
+{
+    vec first;
+    vec second;
+    std::uint64_t pair;
+    std::uint64_t low;
+    __asm__("movq %[c], %[pair]\n\t"
+            "movl %k[pair], %k[low]\n\t"
+            "shrq $32, %[pair]\n\t"
+            "vbroadcastsd (%[x],%[low],8), %[first]\n\t"
+            "vbroadcastsd (%[x],%[pair],8), %[second]"
+            : [first] "=v"(first), [second] "=v"(second), [pair] "=&r"(pair), [low] "=&r"(low)
+            : [c] "m"(*reinterpret_cast<const std::int32_t(*)[2]>(c)), [x] "r"(x),
+              "m"(*reinterpret_cast<const any_x*>(x)));
+    return {first, second};
+}
+
+// x of entries FIRST..LAST-1 of the rows in lanes 2J and 2J + 1, broadcast: one[k] for the row in
+// lane 2J, other[k] for the row in lane 2J + 1. A row of odd length shares a column pair with the
+// next row, so with odd lengths the two rows must be neighbours and all entries come at once.
+template <int LENGTH, lane_order ORDER, int FIRST, int LAST, int J>
+inline void x_of_two_rows(const double* x, const std::int32_t* c, vec (&one)[LENGTH],
+                          vec (&other)[LENGTH])
+{
+    constexpr int ROW = ORDER.row[2 * J];
+    constexpr int NEXT = ORDER.row[2 * J + 1];
+    if constexpr (LENGTH % 2 == 0) {
+        static_assert(FIRST % 2 == 0 && LAST % 2 == 0);
+        unrolled<(LAST - FIRST) / 2>([&](auto p) {
+            constexpr int K = FIRST + 2 * p;
+            vec_pair a = x_at_pair(x, c + ROW * LENGTH + K);
+            vec_pair b = x_at_pair(x, c + NEXT * LENGTH + K);
+            one[K] = a.first;
+            one[K + 1] = a.second;
+            other[K] = b.first;
+            other[K + 1] = b.second;
+        });
+    } else {
+        static_assert(NEXT == ROW + 1 && FIRST == 0 && LAST == LENGTH);
+        vec both[2 * LENGTH];
+        unrolled<LENGTH>([&](auto p) {
+            vec_pair a = x_at_pair(x, c + ROW * LENGTH + 2 * p);
+            both[2 * p] = a.first;
+            both[2 * p + 1] = a.second;
+        });
+        unrolled<LENGTH>([&](auto k) {
+            one[k] = both[k];
+            other[k] = both[LENGTH + k];
+        });
+    }
+}
+
+// xs[k] = x of entry k of every row, in ORDER, for k = FIRST..LAST-1. Unpacks and blends merge
+// the broadcasts: they leave the shuffle unit, which would also merge masked broadcasts, to the
+// value transposes.
+template <int LENGTH, lane_order ORDER, int FIRST, int LAST>
+inline void x_lanes(const double* x, const std::int32_t* c, vec (&xs)[LENGTH])
+{
+    vec high[LENGTH];
+    unrolled<BLOCK_ROWS / 2>([&](auto j) {
+        vec one[LENGTH];
+        vec other[LENGTH];
+        x_of_two_rows<LENGTH, ORDER, FIRST, LAST, j>(x, c, one, other);
+        unrolled<LAST - FIRST>([&](auto i) {
+            constexpr int K = FIRST + i;
+            vec two = _mm512_unpacklo_pd(one[K], other[K]);
+            if constexpr (j == 0)
+                xs[K] = two;
+            else if constexpr (j == 1)
+                xs[K] = _mm512_mask_blend_pd(0xCC, xs[K], two);
+            else if constexpr (j == 2)
+                high[K] = two;
+            else
+                xs[K] = _mm512_mask_blend_pd(0xF0, xs[K], _mm512_mask_blend_pd(0xCC, high[K], two));
+        });
+    });
+}
+
+// The eight row sums of a block, in ORDER: +0.0, then the products of entry 0, 1, ... added in
+// turn. `values(k)` gives the values of entry k in ORDER. Even lengths take the x values two
+// entries at a time, which keeps them in registers.
+template <int LENGTH, lane_order ORDER, class Values>
+inline vec block_sum(const double* x, const std::int32_t* c, Values values)
+{
+    vec xs[LENGTH];
+    vec sum = _mm512_setzero_pd();
+    auto add_products = [&](auto first, auto last) {
+        x_lanes<LENGTH, ORDER, first, last>(x, c, xs);
+        unrolled<last - first>([&](auto i) {
+            constexpr int K = first + i;
+            sum =
+                _mm512_add_pd(sum, _mm512_mul_pd(xs[K], values(std::integral_constant<int, K>{})));
+        });
+    };
+    if constexpr (LENGTH % 2 == 0)
+        unrolled<LENGTH / 2>([&](auto p) {
+            add_products(std::integral_constant<int, 2 * p>{},
+                         std::integral_constant<int, 2 * p + 2>{});
+        });
+    else
+        add_products(std::integral_constant<int, 0>{}, std::integral_constant<int, LENGTH>{});
+    return sum;
+}
+
+// y[0..7] += the block's sums; `sum` is in ORDER.
+template <lane_order ORDER>
+inline void add_to_y(double* y, vec sum)
+{
+    if constexpr (ORDER.row[1] != 1) {
+        constexpr lane_order LANE_OF_ROW = [] {
+            lane_order inverse{};
+            for (int m = 0; m < BLOCK_ROWS; ++m)
+                inverse.row[ORDER.row[m]] = m;
+            return inverse;
+        }();
+        __m512i index = _mm512_setr_epi64(
+            LANE_OF_ROW.row[0], LANE_OF_ROW.row[1], LANE_OF_ROW.row[2], LANE_OF_ROW.row[3],
+            LANE_OF_ROW.row[4], LANE_OF_ROW.row[5], LANE_OF_ROW.row[6], LANE_OF_ROW.row[7]);
+        sum = _mm512_permutexvar_pd(index, sum);
+    }
+    _mm512_storeu_pd(y, _mm512_add_pd(_mm512_loadu_pd(y), sum));
+}
+
+// Four rows of five units each (values for rows of 5, pairs of values for rows of 10) fill five
+// vectors of four units, called quarters. Unit k of row i is unit 5i + k, which lies in quarter
+// (5i + k) / 4 at position (i + k) mod 4; taking position p from quarter quarter_of(p, k)
+// gathers the four rows' unit k, rotated by k.
+constexpr int quarter_of(int position, int k)
+{
+    int i = (position - k % 4 + 4) % 4;
+    return (5 * i + k) / 4;
+}
+
+// The selector that moves position (i + k) mod 4 to position i.
+constexpr int rotation(int k)
+{
+    int selector = 0;
+    for (int i = 0; i < 4; ++i)
+        selector |= ((i + k) % 4) << (2 * i);
+    return selector;
+}
+
+// Rows of 5: rows 0-3 hold values 0-19 and rows 4-7 values 20-39. Quarter j pairs values
+// 4j..4j+3 (low half) with 20+4j..23+4j (high half), so that each half solves the four-row
+// problem for its rows.
+inline void quarters_of_5(const double* v, vec (&q)[5])
+{
+    vec a[5];
+    unrolled<5>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+    q[0] = _mm512_mask_blend_pd(0xF0, a[0], a[2]);
+    q[1] = settled(_mm512_shuffle_f64x2(a[0], a[3], 0x4E));
+    q[2] = _mm512_mask_blend_pd(0xF0, a[1], a[3]);
+    q[3] = settled(_mm512_shuffle_f64x2(a[1], a[4], 0x4E));
+    q[4] = _mm512_mask_blend_pd(0xF0, a[2], a[4]);
+}
+
+template <int K>
+inline vec entry_of_5(const vec (&q)[5])
+{
+    vec b = q[quarter_of(0, K)];
+    b = _mm512_mask_blend_pd(0x22, b, q[quarter_of(1, K)]);
+    b = _mm512_mask_blend_pd(0x44, b, q[quarter_of(2, K)]);
+    b = _mm512_mask_blend_pd(0x88, b, q[quarter_of(3, K)]);
+    if constexpr (K % 4 == 0)
+        return b;
+    else
+        return _mm512_permutex_pd(b, rotation(K));
+}
+
+// Rows of 10 as rows of five pairs: rows 0-3 in the first five vectors, rows 4-7 in the next
+// five, each vector four pairs; pair P of the four rows gathered, rotated into row order.
+template <int P>
+inline vec pairs_of_10(const vec* a)
+{
+    vec b = a[quarter_of(0, P)];
+    b = _mm512_mask_blend_pd(0x0C, b, a[quarter_of(1, P)]);
+    b = _mm512_mask_blend_pd(0x30, b, a[quarter_of(2, P)]);
+    b = _mm512_mask_blend_pd(0xC0, b, a[quarter_of(3, P)]);
+    if constexpr (P % 4 == 0)
+        return b;
+    else
+        return _mm512_shuffle_f64x2(b, b, rotation(P));
+}
+
+// Unpacking pair P of rows 0-3 with pair P of rows 4-7 leaves the rows interleaved.
+constexpr lane_order INTERLEAVED{{0, 4, 1, 5, 2, 6, 3, 7}};
+
+template <int K>
+inline vec entry_of_10(const vec (&a)[10])
+{
+    vec low = pairs_of_10<K / 2>(a);
+    vec high = pairs_of_10<K / 2>(a + 5);
+    if constexpr (K % 2 == 0)
+        return _mm512_unpacklo_pd(low, high);
+    else
+        return _mm512_unpackhi_pd(low, high);
+}
+
+// Rows of 8: an 8x8 transpose. Unpacking rows 2j and 2j + 1 puts entries 2c + K mod 2 of both in
+// 128-bit chunk c; two rounds of chunk shuffles gather chunk K / 2 of the four unpacked vectors.
+template <int K>
+inline vec entry_of_8(const vec (&a)[8])
+{
+    vec u[4];
+    unrolled<4>([&](auto j) {
+        u[j] = K % 2 == 0 ? _mm512_unpacklo_pd(a[2 * j], a[2 * j + 1])
+                          : _mm512_unpackhi_pd(a[2 * j], a[2 * j + 1]);
+    });
+    // Chunks c and c + 2 of two vectors, then chunk K / 2 of all four.
+    constexpr int FIRST = (K / 2) % 2 == 0 ? 0x88 : 0xDD;
+    constexpr int SECOND = K / 4 == 0 ? 0x88 : 0xDD;
+    vec u01 = _mm512_shuffle_f64x2(u[0], u[1], FIRST);
+    vec u23 = _mm512_shuffle_f64x2(u[2], u[3], FIRST);
+    return _mm512_shuffle_f64x2(u01, u23, SECOND);
+}
+
+// Rows of other lengths, two entries at a time, with the rows interleaved as for rows of 10 (so
+// that pair j of lanes holds rows j and j + 4). Entries k and k + 1 of a row are neighbours: one
+// 128-bit load brings both values, four rows' pairs fill a vector, and unpacking rows 0-3 with
+// rows 4-7 separates the two entries. The offsets are constants when the length is.
+
+// x[c[0]] in every lane (see x_at_pair).
+inline vec x_at(const double* x, const std::int32_t* c)
+{
+    vec lanes;
+    std::uint64_t column;
+    __asm__("movl %[c], %k[column]\n\t"
+            "vbroadcastsd (%[x],%[column],8), %[lanes]"
+            : [lanes] "=v"(lanes), [column] "=&r"(column)
+            : [c] "m"(*c), [x] "r"(x), "m"(*reinterpret_cast<const any_x*>(x)));
+    return lanes;
+}
+
+// Lanes 2j and 2j + 1 from two[j], which repeats them along the vector.
+inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
+{
+    return _mm512_mask_blend_pd(0xF0, _mm512_mask_blend_pd(0xCC, two0, two1),
+                                _mm512_mask_blend_pd(0xCC, two2, two3));
+}
+
+[[gnu::always_inline]] inline vec_pair x_of_two_entries(const double* x, const std::int32_t* c,
+                                                        std::int32_t length, std::int32_t k)
+{
+    vec_pair two[4];
+    unrolled<4>([&](auto j) {
+        vec_pair a = x_at_pair(x, c + j * length + k);
+        vec_pair b = x_at_pair(x, c + (j + 4) * length + k);
+        two[j] = {_mm512_unpacklo_pd(a.first, b.first), _mm512_unpacklo_pd(a.second, b.second)};
+    });
+    return {merge_pairs(two[0].first, two[1].first, two[2].first, two[3].first),
+            merge_pairs(two[0].second, two[1].second, two[2].second, two[3].second)};
+}
+
+[[gnu::always_inline]] inline vec_pair values_of_two_entries(const double* v, std::int32_t length,
+                                                             std::int32_t k)
+{
+    auto four_rows = [&](std::int32_t first) {
+        vec q = _mm512_castpd128_pd512(_mm_loadu_pd(v + first * length + k));
+        q = _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 1) * length + k), 1);
+        q = _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 2) * length + k), 2);
+        return _mm512_insertf64x2(q, _mm_loadu_pd(v + (first + 3) * length + k), 3);
+    };
+    vec low = four_rows(0);
+    vec high = four_rows(4);
+    return {_mm512_unpacklo_pd(low, high), _mm512_unpackhi_pd(low, high)};
+}
+
+// Entry k alone, x and value broadcast one by one.
+[[gnu::always_inline]] inline vec_pair x_and_value_of_entry(const double* x, const double* v,
+                                                            const std::int32_t* c,
+                                                            std::int32_t length, std::int32_t k)
+{
+    vec xs[4];
+    vec values[4];
+    unrolled<4>([&](auto j) {
+        xs[j] = _mm512_unpacklo_pd(x_at(x, c + j * length + k), x_at(x, c + (j + 4) * length + k));
+        values[j] = _mm512_unpacklo_pd(_mm512_set1_pd(v[j * length + k]),
+                                       _mm512_set1_pd(v[(j + 4) * length + k]));
+    });
+    return {merge_pairs(xs[0], xs[1], xs[2], xs[3]),
+            merge_pairs(values[0], values[1], values[2], values[3])};
+}
+
+[[gnu::always_inline]] inline void add_two_entries(vec& sum, const double* x, const double* v,
+                                                   const std::int32_t* c, std::int32_t length,
+                                                   std::int32_t k)
+{
+    vec_pair xs = x_of_two_entries(x, c, length, k);
+    vec_pair values = values_of_two_entries(v, length, k);
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(xs.first, values.first));
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(xs.second, values.second));
+}
+
+[[gnu::always_inline]] inline void add_entry(vec& sum, const double* x, const double* v,
+                                             const std::int32_t* c, std::int32_t length,
+                                             std::int32_t k)
+{
+    vec_pair entry = x_and_value_of_entry(x, v, c, length, k);
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(entry.first, entry.second));
+}
+
+template <class Length>
+[[gnu::always_inline]] inline void multiply_block_by_pairs(double* y, const double* v,
+                                                           const std::int32_t* c, Length length,
+                                                           const double* x)
+{
+    vec sum = _mm512_setzero_pd();
+    if constexpr (std::is_same_v<Length, std::int32_t>) {
+        std::int32_t k = 0;
+        for (; k + 2 <= length; k += 2)
+            add_two_entries(sum, x, v, c, length, k);
+        if (k < length)
+            add_entry(sum, x, v, c, length, k);
+    } else {
+        unrolled<Length::value / 2>(
+            [&](auto p) { add_two_entries(sum, x, v, c, Length::value, 2 * p); });
+        if constexpr (Length::value % 2 != 0)
+            add_entry(sum, x, v, c, Length::value, Length::value - 1);
+    }
+    add_to_y<INTERLEAVED>(y, sum);
+}
+
+template <int LENGTH>
+[[gnu::always_inline]] inline void multiply_block(double* y, const double* v, const std::int32_t* c,
+                                                  const double* x)
+{
+    if constexpr (LENGTH == 5) {
+        vec q[5];
+        quarters_of_5(v, q);
+        add_to_y<NATURAL>(y, block_sum<5, NATURAL>(x, c, [&](auto k) { return entry_of_5<k>(q); }));
+    } else if constexpr (LENGTH == 10) {
+        vec a[10];
+        unrolled<10>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+        add_to_y<INTERLEAVED>(
+            y, block_sum<10, INTERLEAVED>(x, c, [&](auto k) { return entry_of_10<k>(a); }));
+    } else if constexpr (LENGTH == 8) {
+        vec a[8];
+        unrolled<8>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+        add_to_y<NATURAL>(y, block_sum<8, NATURAL>(x, c, [&](auto k) { return entry_of_8<k>(a); }));
+    } else {
+        multiply_block_by_pairs(y, v, c, std::integral_constant<int, LENGTH>{}, x);
+    }
+}
+
+inline void multiply_block(double* y, const double* v, const std::int32_t* c, std::int32_t length,
+                           const double* x)
+{
+    multiply_block_by_pairs(y, v, c, length, x);
+}
+
+#else
+
+// Eight rows one after the other.
+
+template <int LENGTH>
+inline double grouped_row_sum(const double* v, const std::int32_t* c, const double* x)
+{
+    double sum = 0.0;
+    int k = 0;
+#pragma GCC unroll 4
+    for (; k + GROUP <= LENGTH; k += GROUP)
+        sum = add_group(sum, v + k, c + k, x);
+    for (; k < LENGTH; ++k)
+        sum += x[c[k]] * v[k];
+    return sum;
+}
+
+#if defined(__AVX2__)
+
 // y[i] += row_sum(i) for the block's eight rows, taken one after the other: the sums go straight
 // into vector lanes, which keeps the compiler from interleaving the rows' chains and running out of
 // registers.
@@ -65,27 +581,7 @@ inline void add_to_block(double* y, RowSum row_sum)
     _mm256_storeu_pd(y + 4, _mm256_add_pd(_mm256_loadu_pd(y + 4), high));
 }
 
-// Whether rows 0..7 of the block starting at start all hold `length` entries.
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
-{
-    __m256i from = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start));
-    __m256i to = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + 1));
-    __m256i same = _mm256_cmpeq_epi32(_mm256_sub_epi32(to, from), _mm256_set1_epi32(length));
-    return _mm256_movemask_epi8(same) == -1;
-}
-
 #elif defined(__SSE2__)
-
-constexpr int GROUP = 2;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    __m128d p =
-        _mm_mul_pd(_mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1])), _mm_loadu_pd(v));
-    sum += _mm_cvtsd_f64(p);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
-    return sum;
-}
 
 template <class RowSum>
 inline void add_to_block(double* y, RowSum row_sum)
@@ -97,26 +593,7 @@ inline void add_to_block(double* y, RowSum row_sum)
     }
 }
 
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
-{
-    __m128i want = _mm_set1_epi32(length);
-    int same = 0xFFFF;
-    for (int i = 0; i < BLOCK_ROWS; i += 4) {
-        __m128i from = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + i));
-        __m128i to = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + i + 1));
-        same &= _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_sub_epi32(to, from), want));
-    }
-    return same == 0xFFFF;
-}
-
 #else
-
-constexpr int GROUP = 1;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    return sum + x[c[0]] * v[0];
-}
 
 template <class RowSum>
 inline void add_to_block(double* y, RowSum row_sum)
@@ -125,71 +602,73 @@ inline void add_to_block(double* y, RowSum row_sum)
         y[i] += row_sum(i);
 }
 
-inline bool block_is_even(const std::int32_t* start, std::int32_t length)
+#endif
+
+template <int LENGTH>
+inline void multiply_block(double* y, const double* v, const std::int32_t* c, const double* x)
 {
-    for (int i = 0; i < BLOCK_ROWS; ++i)
-        if (start[i + 1] - start[i] != length)
-            return false;
-    return true;
+    add_to_block(y,
+                 [&](int i) { return grouped_row_sum<LENGTH>(v + i * LENGTH, c + i * LENGTH, x); });
+}
+
+inline void multiply_block(double* y, const double* v, const std::int32_t* c, std::int32_t length,
+                           const double* x)
+{
+    add_to_block(y,
+                 [&](int i) { return grouped_row_sum(v + i * length, c + i * length, length, x); });
 }
 
 #endif
 
-// The sum of a row of `length` entries, in order from +0.0.
-template <int LENGTH>
-inline double row_sum(const double* v, const std::int32_t* c, const double* x)
+// Rows of up to ten entries get loops of their own, with the length a constant; the benchmark's
+// command line chooses 5, 8 or 10.
+constexpr int KNOWN_LENGTHS = 10;
+
+template <class Run, int... LENGTH>
+inline void with_known_length(std::int32_t length, Run run, std::integer_sequence<int, LENGTH...>)
 {
-    double sum = 0.0;
-    int k = 0;
-#pragma GCC unroll 4
-    for (; k + GROUP <= LENGTH; k += GROUP)
-        sum = add_group(sum, v + k, c + k, x);
-    for (; k < LENGTH; ++k)
-        sum += x[c[k]] * v[k];
-    return sum;
+    bool known =
+        ((length == LENGTH + 1 && (run(std::integral_constant<int, LENGTH + 1>{}), true)) || ...);
+    if (!known)
+        run(length);
 }
 
-inline double row_sum(const double* v, const std::int32_t* c, std::int32_t length, const double* x)
+template <class Run>
+inline void with_length(std::int32_t length, Run run)
 {
-    double sum = 0.0;
-    std::int32_t k = 0;
-    for (; k + GROUP <= length; k += GROUP)
-        sum = add_group(sum, v + k, c + k, x);
-    for (; k < length; ++k)
-        sum += x[c[k]] * v[k];
-    return sum;
+    with_known_length(length, run, std::make_integer_sequence<int, KNOWN_LENGTHS>{});
 }
 
-// Eight-row blocks whose rows all hold LENGTH entries, from row r on for as long as they last;
-// (v, c) is row r's first entry. Returns the first row not done. The entries are found by counting
-// from there, so that the loads of a block do not wait for loads of row_start, which only decide
-// where the run ends. Each run has a loop and registers of its own.
-template <int LENGTH>
-[[gnu::noinline]] std::int32_t multiply_even_blocks(std::int32_t r, std::int32_t n, double* y,
-                                                    const double* v, const std::int32_t* c,
-                                                    const std::int32_t* row_start, const double* x)
-{
-    for (; r + BLOCK_ROWS <= n && block_is_even(row_start + r, LENGTH); r += BLOCK_ROWS) {
-        add_to_block(y + r,
-                     [&](int i) { return row_sum<LENGTH>(v + i * LENGTH, c + i * LENGTH, x); });
-        v += BLOCK_ROWS * LENGTH;
-        c += BLOCK_ROWS * LENGTH;
-    }
-    return r;
-}
+// Runs whose values outgrow the caches next to the core (1 MiB of L2 here) come from farther
+// away: their values are prefetched a few kilobytes ahead, marked as not worth keeping, so that
+// they push less of x and y out. Runs that fit would only pay for the extra loads.
+constexpr std::int64_t STREAMING_BYTES = std::int64_t{2} << 20;
+constexpr std::uintptr_t PREFETCH_AHEAD = 4096;
+constexpr std::uintptr_t LINE_BYTES = 64;
 
-[[gnu::noinline]] std::int32_t multiply_even_blocks(std::int32_t r, std::int32_t n, double* y,
-                                                    const double* v, const std::int32_t* c,
-                                                    std::int32_t length,
-                                                    const std::int32_t* row_start, const double* x)
+// `blocks` blocks of eight rows that all hold `length` entries; (v, c) is the first block's first
+// entry. Each length has a loop and registers of its own.
+template <bool STREAM, class Length>
+[[gnu::noinline]] void multiply_even_blocks(std::int32_t blocks, double* y, const double* v,
+                                            const std::int32_t* c, Length length, const double* x)
 {
-    for (; r + BLOCK_ROWS <= n && block_is_even(row_start + r, length); r += BLOCK_ROWS) {
-        add_to_block(y + r,
-                     [&](int i) { return row_sum(v + i * length, c + i * length, length, x); });
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        // A block's values span `length` lines. The addresses may lie past the end of the values,
+        // which a prefetch may touch.
+        if constexpr (STREAM)
+            for (std::int32_t line = 0; line < length; ++line)
+                __builtin_prefetch(reinterpret_cast<const void*>(
+                                       reinterpret_cast<std::uintptr_t>(v) + PREFETCH_AHEAD +
+                                       LINE_BYTES * static_cast<std::uintptr_t>(line)),
+                                   0, 0);
+        if constexpr (std::is_same_v<Length, std::int32_t>)
+            multiply_block(y, v, c, length, x);
+        else
+            multiply_block<Length::value>(y, v, c, x);
+        y += BLOCK_ROWS;
         v += BLOCK_ROWS * length;
         c += BLOCK_ROWS * length;
     }
-    return r;
 }
 
 void multiply_once(std::int32_t n, double* y, const double* entry_value,
@@ -199,36 +678,30 @@ void multiply_once(std::int32_t n, double* y, const double* entry_value,
     while (r + BLOCK_ROWS <= n) {
         std::int32_t first = row_start[r];
         std::int32_t length = row_start[r + 1] - first;
-        const double* v = entry_value + first;
-        const std::int32_t* c = col_index + first;
-        std::int32_t done;
-        // The lengths of every size the benchmark's command line can choose.
-        switch (length) {
-        case 5:
-            done = multiply_even_blocks<5>(r, n, y, v, c, row_start, x);
-            break;
-        case 8:
-            done = multiply_even_blocks<8>(r, n, y, v, c, row_start, x);
-            break;
-        case 10:
-            done = multiply_even_blocks<10>(r, n, y, v, c, row_start, x);
-            break;
-        default:
-            done = multiply_even_blocks(r, n, y, v, c, length, row_start, x);
-            break;
-        }
-        if (done > r) {
-            r = done;
+        std::int32_t blocks = (end_of_run(row_start, r, n, length) - r) / BLOCK_ROWS;
+        if (blocks > 0) {
+            bool stream = std::int64_t{blocks} * BLOCK_ROWS * length *
+                              static_cast<std::int64_t>(sizeof(double)) >=
+                          STREAMING_BYTES;
+            with_length(length, [&](auto known_length) {
+                if (stream)
+                    multiply_even_blocks<true>(blocks, y + r, entry_value + first,
+                                               col_index + first, known_length, x);
+                else
+                    multiply_even_blocks<false>(blocks, y + r, entry_value + first,
+                                                col_index + first, known_length, x);
+            });
+            r += blocks * BLOCK_ROWS;
             continue;
         }
         // A block of rows of different lengths.
         for (std::int32_t end = r + BLOCK_ROWS; r < end; ++r)
-            y[r] += row_sum(entry_value + row_start[r], col_index + row_start[r],
-                            row_start[r + 1] - row_start[r], x);
+            y[r] += grouped_row_sum(entry_value + row_start[r], col_index + row_start[r],
+                                    row_start[r + 1] - row_start[r], x);
     }
     for (; r < n; ++r)
-        y[r] += row_sum(entry_value + row_start[r], col_index + row_start[r],
-                        row_start[r + 1] - row_start[r], x);
+        y[r] += grouped_row_sum(entry_value + row_start[r], col_index + row_start[r],
+                                row_start[r + 1] - row_start[r], x);
 }
 
 } // namespace

@@ -66,6 +66,14 @@ csr_matrix random_matrix(std::int32_t n, std::int32_t seed, Length length)
     return m;
 }
 
+// Rows of the given lengths, columns anywhere in 0..n-1 (repeats allowed), values and x from a
+// generator of its own.
+csr_matrix matrix_of_lengths(const std::vector<std::int32_t>& lengths, std::int32_t seed)
+{
+    std::int32_t n = static_cast<std::int32_t>(lengths.size());
+    return random_matrix(n, seed, [&](std::int32_t r, lagged_rng&) { return lengths[r]; });
+}
+
 // y after `batch_size` repetitions of each kernel, from the same starting y, must match.
 void expect_same_product(const kernel_set& fast, const csr_matrix& m, std::int32_t batch_size,
                          const std::string& what, std::vector<double> y = {})
@@ -144,7 +152,7 @@ TEST(SparseFast, AdversarialValues)
     const double nan = std::bit_cast<double>(std::uint64_t{0xFFF8000000000000});
     const std::vector<double> specials{1e16,   1.0, -1e16, -0.0,  0.0,    inf, -inf, nan,
                                        1e-310, 3.0, 1e308, 1e308, -1e308, 0.1, 0.2,  0.3};
-    for (std::int32_t length : {3, 5, 8, 10, 13}) {
+    for (std::int32_t length : {3, 5, 6, 8, 10, 13}) {
         csr_matrix m =
             random_matrix(40, 77 + length, [length](std::int32_t, lagged_rng&) { return length; });
         for (std::size_t k = 0; k < m.entry_value.size(); ++k)
@@ -218,6 +226,77 @@ TEST(SparseFast, MeasurementMatchesPlain)
             EXPECT_TRUE(same_bits(result.checksum, plain.checksum)) << s.n;
             EXPECT_EQ(result.reps, 4);
             EXPECT_TRUE(same_state(g, plain_g));
+        });
+    }
+}
+
+// Runs of rows of one length (those with kernels of their own, 5, 8 and 10, and others) that
+// start after a few rows of other lengths, so at any entry offset, and end anywhere: short of a
+// block, on a block edge, past it, in the middle of the row-start scan's vectors.
+TEST(SparseFast, RunsOfOneLengthAnywhere)
+{
+    std::vector<csr_matrix> matrices;
+    for (std::int32_t length : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 16, 17, 33}) {
+        for (std::int32_t before : {0, 1, 3, 8, 9}) {
+            for (std::int32_t run : {7, 8, 9, 15, 16, 17, 24, 31, 33, 40, 64}) {
+                std::vector<std::int32_t> lengths;
+                for (std::int32_t i = 0; i < before; ++i)
+                    lengths.push_back((i * 5 + 2) % 7);
+                lengths.insert(lengths.end(), run, length);
+                for (std::int32_t i = 0; i < 5; ++i)
+                    lengths.push_back(i % 3);
+                matrices.push_back(matrix_of_lengths(lengths, 100 * length + before + run));
+            }
+        }
+    }
+    for_each_code_path([&](const kernel_set& fast) {
+        for (std::size_t i = 0; i < matrices.size(); ++i)
+            for (std::int32_t batch_size : {1, 2})
+                expect_same_product(fast, matrices[i], batch_size,
+                                    "matrix " + std::to_string(i) + " of n " +
+                                        std::to_string(matrices[i].n));
+    });
+}
+
+// One row of another length at every position of a run, and runs of the kernels' lengths back
+// to back: every run ends exactly where its rows change.
+TEST(SparseFast, RunsBrokenAtEveryRow)
+{
+    std::vector<csr_matrix> matrices;
+    for (std::int32_t length : {5, 8, 10}) {
+        for (std::int32_t odd_row = 0; odd_row < 48; ++odd_row) {
+            std::vector<std::int32_t> lengths(48, length);
+            lengths[odd_row] = odd_row % 2 == 0 ? length + 1 : length - 1;
+            matrices.push_back(matrix_of_lengths(lengths, 7000 + odd_row * length));
+        }
+    }
+    std::vector<std::int32_t> mixed;
+    for (std::int32_t length : {5, 10, 8, 5, 3, 10, 8, 8, 0, 5})
+        for (std::int32_t i = 0; i < 8 + length % 3 * 7; ++i)
+            mixed.push_back(length);
+    matrices.push_back(matrix_of_lengths(mixed, 8000));
+    for_each_code_path([&](const kernel_set& fast) {
+        for (std::size_t i = 0; i < matrices.size(); ++i)
+            expect_same_product(fast, matrices[i], 3, "matrix " + std::to_string(i));
+    });
+}
+
+// The arrays go on past the n rows the kernel is given, in the same pattern: rows n and later,
+// and the entries of y that belong to them, are not the kernel's.
+TEST(SparseFast, NothingPastTheLastRow)
+{
+    for (std::int32_t length : {3, 5, 8, 10}) {
+        csr_matrix m = matrix_of_lengths(std::vector<std::int32_t>(48, length), 9000 + length);
+        for_each_code_path([&](const kernel_set& fast) {
+            for (std::int32_t n = 1; n < m.n; ++n) {
+                std::vector<double> plain(m.n, 0.5);
+                std::vector<double> y = plain;
+                csr_multiply(n, plain.data(), m.entry_value.data(), m.row_start.data(),
+                             m.col_index.data(), m.x.data(), 1);
+                fast.csr_multiply(n, y.data(), m.entry_value.data(), m.row_start.data(),
+                                  m.col_index.data(), m.x.data(), 1);
+                EXPECT_EQ(first_difference(y, plain), -1) << "length " << length << ", n " << n;
+            }
         });
     }
 }
