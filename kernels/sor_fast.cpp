@@ -18,6 +18,11 @@
 // The rows of all sweeps of a call form one stream, and each lane takes its next row as soon as
 // it has finished one, so the lanes keep busy across rows and sweeps. The updates of a lane form
 // a chain through the left neighbour, so two vectors are in flight, their steps interleaved.
+//
+// AVX-512 has a version of its own, which finds each lane's chunk at an origin plus a common
+// offset, so that a block touches the lanes' addresses only where a lane changes rows, and handles
+// the ends of rows with masked adds and masked broadcasts. The other instruction sets move every
+// lane's address in every block and fix the ends of rows lane by lane.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/sor.h"
@@ -59,7 +64,6 @@ using lane_mask = __mmask8;
 using address = std::uintptr_t;
 
 constexpr address CHUNK_BYTES = STEPS * sizeof(double);
-constexpr address PREFETCH_AHEAD = 64 * sizeof(double);
 
 SOR_INLINE address address_of(const double* p)
 {
@@ -94,8 +98,7 @@ SOR_INLINE vec shift_in(vec v, const double* x)
         _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*x)), 7));
 }
 
-// The chunks at p and q, one in each 256-bit half. The upper half comes with a masked load from
-// a chunk before q, which needs no shuffle; the masked-off part is not read.
+// The chunks at p and q, one in each 256-bit half.
 SOR_INLINE vec two_chunks(address p, address q)
 {
     return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(at(p))),
@@ -122,14 +125,14 @@ SOR_INLINE void load_block(vec out[STEPS], Lane lane)
     out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
 }
 
-// The upper half of v to the chunk at p, with a masked store from a chunk before it, which needs
+// The upper half of v to the chunk at p, with a masked store from a chunk before it, which costs
 // no extraction; the masked-off part is not written.
 SOR_INLINE void store_upper(address p, vec v)
 {
     _mm512_mask_storeu_pd(at(p - CHUNK_BYTES), 0xf0, v);
 }
 
-// The inverse of load_block.
+// The inverse of load_block: the pieces gathered back into halves, then the 64-bit elements.
 template <class Lane>
 SOR_INLINE void store_block(Lane lane, const vec in[STEPS])
 {
@@ -169,9 +172,8 @@ struct stream_shape {
 };
 
 // One vector of lanes. Lane k's chunk of a block lies at origin + offset, where the offset grows
-// by one chunk per block: only a lane that starts a row or its last chunk changes its origins.
-// A parked lane, one without a row, writes to a scratch chunk and reads another, which nothing
-// writes, so that no load waits for a store; its origins are set again in every block.
+// by one chunk per block: a lane's origins change only when it starts a row or its last chunk,
+// so the block reads its addresses from memory that was written long before.
 struct lane_set {
     address self[LANES];  // the lane's row, where its results go
     address down[LANES];  // the row below
@@ -184,7 +186,8 @@ struct lane_set {
     std::int64_t round;   // lane 0's round of rows
 };
 
-// Where parked lanes read and write.
+// A parked lane writes to a scratch chunk and reads another, which nothing writes, so that no
+// load waits for its stores; its origins are set again in every block.
 struct scratch_chunks {
     alignas(64) double read[4 * STEPS] = {};
     alignas(64) double written[4 * STEPS] = {};
@@ -196,8 +199,8 @@ struct scratch_chunks {
 // The lanes of one vector that need more than the common update in a block, and the values they
 // read from memory instead.
 struct block_plan {
-    lane_mask entering;    // starting a row: the left neighbour is column 0, at `edge`
-    lane_mask last;        // in the last chunk: the right neighbour is column n - 1, at `last_right`
+    lane_mask entering; // starting a row: the left neighbour is column 0, at `edge`
+    lane_mask last;     // in the last chunk: the right neighbour is column n - 1, at `last_right`
     lane_mask before_last; // in the chunk before a last chunk that overlaps it: the right
                            // neighbour, at `before_right`, is not what lane k - 1 loaded
     const double* edge;
@@ -211,7 +214,9 @@ SOR_INLINE void park(lane_set& v, int k)
     v.first_row &= ~(1u << k);
 }
 
-// Moves vector j to block t: lanes finishing, starting and ending rows.
+// Moves vector j to block t: lanes finishing, starting and ending rows. The events come with
+// branches: their pattern repeats every `period` blocks, and arithmetic without branches that
+// writes the origins in every block makes each block's loads wait for those stores.
 template <int OVERLAP>
 SOR_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
                               address offset, const scratch_chunks& scratch)
@@ -289,85 +294,96 @@ struct chain {
     vec below[STEPS]; // the last block's rows below: this block's old values, one lane on
 };
 
+// One block of both vectors, their steps interleaved so that the core has two chains of updates
+// to work on. One body for every block: with a second one beside it in the loop, gcc 12 keeps the
+// chains in memory.
 template <int OVERLAP>
-SOR_INLINE void relax_pair(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS], address offset, chain (&c)[SLOTS],
-                            vec a, vec b)
+SOR_INLINE void relax_block(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
+                            address offset, chain (&c)[SLOTS], vec a, vec b)
 {
     vec old[SLOTS][STEPS], down[SLOTS][STEPS];
-    const double* self[SLOTS];
-    SOR_UNROLL
-    for (int j = 0; j < SLOTS; ++j) {
-    const lane_set& w = v[j];
-    auto lane_at = [&](const address* origin, int k) { return origin[k] + offset; };
-    self[j] = at(w.own + offset);
-    SOR_UNROLL
-    for (int u = 0; u < STEPS; ++u)
-        old[j][u] = shift_in(c[j].below[u], self[j] + u);
-    if (w.first_row != 0)
-        for (unsigned first = w.first_row; first != 0; first &= first - 1) {
-            int k = __builtin_ctz(first);
-            SOR_UNROLL
-            for (int u = 0; u < STEPS; ++u)
-                old[j][u] = set_lanes(old[j][u], static_cast<lane_mask>(1u << k),
-                                      at(w.self[k] + offset) + u);
-        }
-    load_block(down[j], [&](int k) { return lane_at(w.down, k); });
-
-    SOR_UNROLL
-    for (int u = 0; u < STEPS; ++u)
-        c[j].below[u] = down[j][u];
-    }
-    SOR_UNROLL
-    for (int u = 0; u < STEPS; ++u) {
+    const double* own[SLOTS];
     SOR_UNROLL
     for (int j = 0; j < SLOTS; ++j) {
         const lane_set& w = v[j];
-        const block_plan& p = plan[j];
-        vec up = shift_in(c[j].prev[u], at(w.above[0] + offset) + u);
+        // Lane k - 1 loaded this chunk of lane k's row as its row below in the block before;
+        // lane 0 reads its own, and so does a lane on a sweep's first row.
+        own[j] = at(w.own + offset);
+        SOR_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            old[j][u] = shift_in(c[j].below[u], own[j] + u);
         if (w.first_row != 0)
             for (unsigned first = w.first_row; first != 0; first &= first - 1) {
                 int k = __builtin_ctz(first);
-                up = set_lanes(up, static_cast<lane_mask>(1u << k), at(w.above[k] + offset) + u);
+                SOR_UNROLL
+                for (int u = 0; u < STEPS; ++u)
+                    old[j][u] = set_lanes(old[j][u], static_cast<lane_mask>(1u << k),
+                                          at(w.self[k] + offset) + u);
             }
-        vec right;
-        if (u + 1 < STEPS) {
-            right = old[j][u + 1];
-        } else {
-            right = shift_in(down[j][0], self[j] + STEPS);
-            right = set_lanes(right, p.last, p.last_right);
-            if (OVERLAP > 0)
-                right = set_lanes(right, p.before_last, p.before_right);
+        load_block(down[j], [&](int k) { return w.down[k] + offset; });
+        SOR_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            c[j].below[u] = down[j][u];
+    }
+    SOR_UNROLL
+    for (int u = 0; u < STEPS; ++u) {
+        SOR_UNROLL
+        for (int j = 0; j < SLOTS; ++j) {
+            const lane_set& w = v[j];
+            const block_plan& p = plan[j];
+            // The row above lane 0, and row 0 above a lane on a sweep's first row.
+            vec up = shift_in(c[j].prev[u], at(w.above[0] + offset) + u);
             if (w.first_row != 0)
                 for (unsigned first = w.first_row; first != 0; first &= first - 1) {
                     int k = __builtin_ctz(first);
-                    right = set_lanes(right, static_cast<lane_mask>(1u << k),
-                                      at(w.self[k] + offset) + STEPS);
+                    up =
+                        set_lanes(up, static_cast<lane_mask>(1u << k), at(w.above[k] + offset) + u);
                 }
+            vec right;
+            if (u + 1 < STEPS) {
+                right = old[j][u + 1];
+            } else {
+                // The right neighbour after the chunk is the first column of the next chunk,
+                // which lane k - 1 has loaded as its row below, except at the end of the row.
+                right = shift_in(down[j][0], own[j] + STEPS);
+                right = set_lanes(right, p.last, p.last_right);
+                if (OVERLAP > 0)
+                    right = set_lanes(right, p.before_last, p.before_right);
+                if (w.first_row != 0)
+                    for (unsigned first = w.first_row; first != 0; first &= first - 1) {
+                        int k = __builtin_ctz(first);
+                        right = set_lanes(right, static_cast<lane_mask>(1u << k),
+                                          at(w.self[k] + offset) + STEPS);
+                    }
+            }
+            vec sum = add(up, down[j][u]);
+            if (u == 0) {
+                // A lane starting a row has column 0 to its left.
+                vec from_edge = add(sum, _mm512_set1_pd(*p.edge));
+                sum = add_in(from_edge, static_cast<lane_mask>(~p.entering), sum, c[j].left);
+            } else {
+                sum = add(sum, c[j].left);
+            }
+            sum = add(sum, right);
+            vec scaled = mul(sum, a);
+            vec kept = mul(old[j][u], b);
+            vec fresh;
+            if (u < OVERLAP) {
+                // The last chunk overlaps the one before by OVERLAP columns, which the lane
+                // updated in the block before: it keeps those values, and its left neighbour
+                // chain carries the last of them.
+                fresh = add_in(c[j].prev[u + STEPS - OVERLAP], static_cast<lane_mask>(~p.last),
+                               scaled, kept);
+            } else {
+                fresh = add(scaled, kept);
+            }
+            c[j].left = fresh;
+            c[j].prev[u] = fresh;
         }
-        vec sum = add(up, down[j][u]);
-        if (u == 0) {
-            vec from_edge = add(sum, _mm512_set1_pd(*p.edge));
-            sum = add_in(from_edge, static_cast<lane_mask>(~p.entering), sum, c[j].left);
-        } else {
-            sum = add(sum, c[j].left);
-        }
-        sum = add(sum, right);
-        vec scaled = mul(sum, a);
-        vec kept = mul(old[j][u], b);
-        vec fresh;
-        if (u < OVERLAP) {
-            fresh = add_in(c[j].prev[u + STEPS - OVERLAP], static_cast<lane_mask>(~p.last), scaled,
-                           kept);
-        } else {
-            fresh = add(scaled, kept);
-        }
-        c[j].left = fresh;
-        c[j].prev[u] = fresh;
-    }
     }
     SOR_UNROLL
     for (int j = 0; j < SLOTS; ++j)
-    store_block([&](int k) { return v[j].self[k] + offset; }, c[j].prev);
+        store_block([&](int k) { return v[j].self[k] + offset; }, c[j].prev);
 }
 
 template <int OVERLAP>
@@ -404,7 +420,7 @@ void sweep_stream(const stream_shape& shape, double omega)
         SOR_UNROLL
         for (int j = 0; j < SLOTS; ++j)
             plan[j] = advance<OVERLAP>(v[j], j, shape, t, offset, scratch);
-        relax_pair<OVERLAP>(v, plan, offset, c, a, b);
+        relax_block<OVERLAP>(v, plan, offset, c, a, b);
     }
 }
 
@@ -453,91 +469,7 @@ namespace {
 // load_block fills out[u] with lane k = at(k)[u]; store_block is its inverse. keep(lanes, old,
 // fresh) takes old in the lanes whose bit is set, set_lanes puts *x there. shift_in puts *x in
 // lane 0 and lane k - 1 of v in lane k.
-#if defined(__AVX512F__)
-
-constexpr int LANES = 8;
-constexpr int STEPS = 4;
-using vec = __m512d;
-
-SOR_INLINE vec add(vec x, vec y)
-{
-    return _mm512_add_pd(x, y);
-}
-SOR_INLINE vec mul(vec x, vec y)
-{
-    return _mm512_mul_pd(x, y);
-}
-SOR_INLINE vec splat(double x)
-{
-    return _mm512_set1_pd(x);
-}
-
-SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
-{
-    return _mm512_mask_blend_pd(static_cast<__mmask8>(lanes), fresh, old);
-}
-
-SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
-{
-    return _mm512_mask_broadcastsd_pd(v, static_cast<__mmask8>(lanes), _mm_load_sd(x));
-}
-
-// The chunks of rows p and q, one in each 256-bit half.
-SOR_INLINE vec two_chunks(const double* p, const double* q)
-{
-    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(p)), _mm256_loadu_pd(q), 1);
-}
-
-// An 8 x 4 transpose: rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in halves, interleaved by 64-bit
-// element within 128-bit pieces, then the pieces gathered across the halves.
-template <class At>
-SOR_INLINE void load_block(vec out[STEPS], At at)
-{
-    vec z0 = two_chunks(at(0), at(2));
-    vec z1 = two_chunks(at(1), at(3));
-    vec z2 = two_chunks(at(4), at(6));
-    vec z3 = two_chunks(at(5), at(7));
-    vec t0 = _mm512_unpacklo_pd(z0, z1);
-    vec t1 = _mm512_unpackhi_pd(z0, z1);
-    vec t2 = _mm512_unpacklo_pd(z2, z3);
-    vec t3 = _mm512_unpackhi_pd(z2, z3);
-    out[0] = _mm512_shuffle_f64x2(t0, t2, 0x88);
-    out[1] = _mm512_shuffle_f64x2(t1, t3, 0x88);
-    out[2] = _mm512_shuffle_f64x2(t0, t2, 0xdd);
-    out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
-}
-
-SOR_INLINE vec shift_in(vec v, const double* x)
-{
-    return _mm512_castsi512_pd(
-        _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*x)), 7));
-}
-
-// The inverse of load_block: the pieces gathered back into halves, then the 64-bit elements.
-template <class At>
-SOR_INLINE void store_block(At at, const vec in[STEPS])
-{
-    const __m512i low = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
-    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
-    vec t0 = _mm512_permutex2var_pd(in[0], low, in[2]);
-    vec t1 = _mm512_permutex2var_pd(in[1], low, in[3]);
-    vec t2 = _mm512_permutex2var_pd(in[0], high, in[2]);
-    vec t3 = _mm512_permutex2var_pd(in[1], high, in[3]);
-    vec z0 = _mm512_unpacklo_pd(t0, t1);
-    vec z1 = _mm512_unpackhi_pd(t0, t1);
-    vec z2 = _mm512_unpacklo_pd(t2, t3);
-    vec z3 = _mm512_unpackhi_pd(t2, t3);
-    _mm256_storeu_pd(at(0), _mm512_castpd512_pd256(z0));
-    _mm256_storeu_pd(at(2), _mm512_extractf64x4_pd(z0, 1));
-    _mm256_storeu_pd(at(1), _mm512_castpd512_pd256(z1));
-    _mm256_storeu_pd(at(3), _mm512_extractf64x4_pd(z1, 1));
-    _mm256_storeu_pd(at(4), _mm512_castpd512_pd256(z2));
-    _mm256_storeu_pd(at(6), _mm512_extractf64x4_pd(z2, 1));
-    _mm256_storeu_pd(at(5), _mm512_castpd512_pd256(z3));
-    _mm256_storeu_pd(at(7), _mm512_extractf64x4_pd(z3, 1));
-}
-
-#elif defined(__AVX2__)
+#if defined(__AVX2__)
 
 constexpr int LANES = 4;
 constexpr int STEPS = 4;
@@ -814,40 +746,12 @@ struct lane_moves {
     unsigned parked = 0; // lanes without a row
 };
 
-// Moves the lanes' addresses on to the next block. The addresses are updated as whole vectors
-// where the lanes fit one: the block reads them one by one, and a vector load right after a
-// single lane's store would wait for that store.
+// Moves the lanes' addresses on to the next block: one chunk on, then the lanes that start a row,
+// enter their last chunk or have no row.
 SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t overlap,
                            double* scratch)
 {
     address back = static_cast<address>(overlap) * sizeof(double);
-#if defined(__AVX512F__)
-    const __m512i chunk = _mm512_set1_epi64(STEPS * sizeof(double));
-    __m512i self = _mm512_add_epi64(_mm512_load_si512(v.self), chunk);
-    __m512i down = _mm512_add_epi64(_mm512_load_si512(v.down), chunk);
-    if (moves.entering != 0) {
-        __mmask8 bit = static_cast<__mmask8>(moves.entering);
-        self = _mm512_mask_set1_epi64(self, bit, static_cast<long long>(moves.self));
-        down = _mm512_mask_set1_epi64(down, bit, static_cast<long long>(moves.down));
-    }
-    if (moves.back != 0) {
-        __mmask8 bit = static_cast<__mmask8>(moves.back);
-        __m512i columns = _mm512_set1_epi64(static_cast<long long>(back));
-        self = _mm512_mask_sub_epi64(self, bit, self, columns);
-        down = _mm512_mask_sub_epi64(down, bit, down, columns);
-    }
-    if (moves.parked != 0) {
-        __mmask8 lanes = static_cast<__mmask8>(moves.parked);
-        long long away = static_cast<long long>(address_of(scratch));
-        self = _mm512_mask_set1_epi64(self, lanes, away);
-        down = _mm512_mask_set1_epi64(down, lanes, away);
-    }
-    _mm512_store_si512(v.self, self);
-    _mm512_store_si512(v.down, down);
-    // The block reads the addresses one by one: from memory, which is quicker than taking them
-    // out of the vectors.
-    __asm__ volatile("" ::: "memory");
-#else
     for (int k = 0; k < LANES; ++k) {
         v.self[k] = moved(v.self[k], STEPS);
         v.down[k] = moved(v.down[k], STEPS);
@@ -873,7 +777,6 @@ SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t ov
         v.self[k] = self;
         v.down[k] = down;
     }
-#endif
     v.above = moves.entering & 1 ? moves.above : moved(v.above, STEPS);
     if (moves.back & 1)
         v.above -= back;
