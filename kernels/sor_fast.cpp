@@ -18,6 +18,11 @@
 // The rows of all sweeps of a call form one stream, and each lane takes its next row as soon as
 // it has finished one, so the lanes keep busy across rows and sweeps. The updates of a lane form
 // a chain through the left neighbour, so two vectors are in flight, their steps interleaved.
+//
+// AVX-512 has a version of its own, which finds each lane's chunk at an origin plus a common
+// offset, so that a block touches the lanes' addresses only where a lane changes rows, and handles
+// the ends of rows with masked adds and masked broadcasts. The other instruction sets move every
+// lane's address in every block and fix the ends of rows lane by lane.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/sor.h"
@@ -39,21 +44,35 @@
 #endif
 #endif
 
-namespace kalvento::KALVENTO_FAST_NS {
-namespace {
-
 #define SOR_INLINE inline __attribute__((always_inline))
 #define SOR_UNROLL _Pragma("GCC unroll 16")
 
-// Vector primitives. A `vec` holds one value of each of LANES rows; a block covers STEPS columns.
-// load_block fills out[u] with lane k = at(k)[u]; store_block is its inverse. keep(lanes, old,
-// fresh) takes old in the lanes whose bit is set, set_lanes puts *x there. shift_in puts *x in
-// lane 0 and lane k - 1 of v in lane k.
 #if defined(__AVX512F__)
+
+namespace kalvento::KALVENTO_FAST_NS {
+namespace {
 
 constexpr int LANES = 8;
 constexpr int STEPS = 4;
+constexpr int SLOTS = 2;
+constexpr int SKEW = LANES + 2;
+constexpr int IN_FLIGHT = LANES * SLOTS;
+constexpr unsigned ALL_LANES = (1u << LANES) - 1;
+
 using vec = __m512d;
+using lane_mask = __mmask8;
+using address = std::uintptr_t;
+
+constexpr address CHUNK_BYTES = STEPS * sizeof(double);
+
+SOR_INLINE address address_of(const double* p)
+{
+    return reinterpret_cast<address>(p);
+}
+SOR_INLINE double* at(address a)
+{
+    return reinterpret_cast<double*>(a);
+}
 
 SOR_INLINE vec add(vec x, vec y)
 {
@@ -63,36 +82,39 @@ SOR_INLINE vec mul(vec x, vec y)
 {
     return _mm512_mul_pd(x, y);
 }
-SOR_INLINE vec splat(double x)
+// x + y in `lanes`, `other` in the rest.
+SOR_INLINE vec add_in(vec other, lane_mask lanes, vec x, vec y)
 {
-    return _mm512_set1_pd(x);
+    return _mm512_mask_add_pd(other, lanes, x, y);
+}
+SOR_INLINE vec set_lanes(vec v, lane_mask lanes, const double* x)
+{
+    return _mm512_mask_broadcastsd_pd(v, lanes, _mm_load_sd(x));
+}
+// *x in lane 0, lane k - 1 of v in lane k.
+SOR_INLINE vec shift_in(vec v, const double* x)
+{
+    return _mm512_castsi512_pd(
+        _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*x)), 7));
 }
 
-SOR_INLINE vec keep(unsigned lanes, vec old, vec fresh)
+// The chunks at p and q, one in each 256-bit half.
+SOR_INLINE vec two_chunks(address p, address q)
 {
-    return _mm512_mask_blend_pd(static_cast<__mmask8>(lanes), fresh, old);
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(at(p))),
+                              _mm256_loadu_pd(at(q)), 1);
 }
 
-SOR_INLINE vec set_lanes(vec v, unsigned lanes, const double* x)
+// An 8 x 4 transpose: out[u] holds lane k = lane(k)[u]. Rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in
+// halves, interleaved by 64-bit element within 128-bit pieces, then the pieces gathered across
+// the halves.
+template <class Lane>
+SOR_INLINE void load_block(vec out[STEPS], Lane lane)
 {
-    return _mm512_mask_broadcastsd_pd(v, static_cast<__mmask8>(lanes), _mm_load_sd(x));
-}
-
-// The chunks of rows p and q, one in each 256-bit half.
-SOR_INLINE vec two_chunks(const double* p, const double* q)
-{
-    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(p)), _mm256_loadu_pd(q), 1);
-}
-
-// An 8 x 4 transpose: rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in halves, interleaved by 64-bit
-// element within 128-bit pieces, then the pieces gathered across the halves.
-template <class At>
-SOR_INLINE void load_block(vec out[STEPS], At at)
-{
-    vec z0 = two_chunks(at(0), at(2));
-    vec z1 = two_chunks(at(1), at(3));
-    vec z2 = two_chunks(at(4), at(6));
-    vec z3 = two_chunks(at(5), at(7));
+    vec z0 = two_chunks(lane(0), lane(2));
+    vec z1 = two_chunks(lane(1), lane(3));
+    vec z2 = two_chunks(lane(4), lane(6));
+    vec z3 = two_chunks(lane(5), lane(7));
     vec t0 = _mm512_unpacklo_pd(z0, z1);
     vec t1 = _mm512_unpackhi_pd(z0, z1);
     vec t2 = _mm512_unpacklo_pd(z2, z3);
@@ -103,15 +125,16 @@ SOR_INLINE void load_block(vec out[STEPS], At at)
     out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
 }
 
-SOR_INLINE vec shift_in(vec v, const double* x)
+// The upper half of v to the chunk at p, with a masked store from a chunk before it, which costs
+// no extraction; the masked-off part is not written.
+SOR_INLINE void store_upper(address p, vec v)
 {
-    return _mm512_castsi512_pd(
-        _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*x)), 7));
+    _mm512_mask_storeu_pd(at(p - CHUNK_BYTES), 0xf0, v);
 }
 
 // The inverse of load_block: the pieces gathered back into halves, then the 64-bit elements.
-template <class At>
-SOR_INLINE void store_block(At at, const vec in[STEPS])
+template <class Lane>
+SOR_INLINE void store_block(Lane lane, const vec in[STEPS])
 {
     const __m512i low = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
     const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
@@ -123,17 +146,330 @@ SOR_INLINE void store_block(At at, const vec in[STEPS])
     vec z1 = _mm512_unpackhi_pd(t0, t1);
     vec z2 = _mm512_unpacklo_pd(t2, t3);
     vec z3 = _mm512_unpackhi_pd(t2, t3);
-    _mm256_storeu_pd(at(0), _mm512_castpd512_pd256(z0));
-    _mm256_storeu_pd(at(2), _mm512_extractf64x4_pd(z0, 1));
-    _mm256_storeu_pd(at(1), _mm512_castpd512_pd256(z1));
-    _mm256_storeu_pd(at(3), _mm512_extractf64x4_pd(z1, 1));
-    _mm256_storeu_pd(at(4), _mm512_castpd512_pd256(z2));
-    _mm256_storeu_pd(at(6), _mm512_extractf64x4_pd(z2, 1));
-    _mm256_storeu_pd(at(5), _mm512_castpd512_pd256(z3));
-    _mm256_storeu_pd(at(7), _mm512_extractf64x4_pd(z3, 1));
+    _mm256_storeu_pd(at(lane(0)), _mm512_castpd512_pd256(z0));
+    _mm256_storeu_pd(at(lane(1)), _mm512_castpd512_pd256(z1));
+    _mm256_storeu_pd(at(lane(4)), _mm512_castpd512_pd256(z2));
+    _mm256_storeu_pd(at(lane(5)), _mm512_castpd512_pd256(z3));
+    store_upper(lane(2), z0);
+    store_upper(lane(3), z1);
+    store_upper(lane(6), z2);
+    store_upper(lane(7), z3);
 }
 
-#elif defined(__AVX2__)
+// The rows of all sweeps of a call form one stream, row after row and sweep after sweep. Lane
+// k of vector j takes rows j LANES + k, then that plus IN_FLIGHT, and so on; it spends `period`
+// blocks on each, `chunks` of them working. Lane k works one block behind lane k - 1, and lane 0
+// of vector j SKEW blocks behind lane 0 of vector j - 1, so that the row lane 0 reads from
+// memory was stored a few blocks before. A row needs the row above it, the one below it and
+// itself as the previous sweep left them, all of which lie at least two rows earlier in the
+// stream when a sweep has two rows or more.
+struct stream_shape {
+    double* const* rows;         // the grid's table
+    std::int64_t rows_per_sweep; // m - 2
+    std::int64_t length;         // rows of all sweeps
+    std::int32_t chunks;         // chunks of STEPS columns per row; the last ends at n - 2
+    std::int32_t period;         // blocks per row of a lane, at least chunks
+};
+
+// One vector of lanes. Lane k's chunk of a block lies at origin + offset, where the offset grows
+// by one chunk per block: a lane's origins change only when it starts a row or its last chunk,
+// so the block reads its addresses from memory that was written long before.
+struct lane_set {
+    address self[LANES];  // the lane's row, where its results go
+    address down[LANES];  // the row below
+    address above[LANES]; // the row above, for lane 0 and the lanes in `first_row`
+    address own;          // lane 0's row, where it reads its old values
+    unsigned parked;      // lanes without a row
+    unsigned first_row;   // lanes other than 0 on a sweep's first row: they read their row and the
+                          // one above from memory, not from lane k - 1
+    std::int32_t chunk;   // lane 0's block within its period
+    std::int64_t round;   // lane 0's round of rows
+};
+
+// A parked lane writes to a scratch chunk and reads another, which nothing writes, so that no
+// load waits for its stores; its origins are set again in every block.
+struct scratch_chunks {
+    alignas(64) double read[4 * STEPS] = {};
+    alignas(64) double written[4 * STEPS] = {};
+
+    address read_at(address offset) const { return address_of(read + STEPS) - offset; }
+    address write_at(address offset) const { return address_of(written + 2 * STEPS) - offset; }
+};
+
+// The lanes of one vector that need more than the common update in a block, and the values they
+// read from memory instead.
+struct block_plan {
+    lane_mask entering; // starting a row: the left neighbour is column 0, at `edge`
+    lane_mask last;     // in the last chunk: the right neighbour is column n - 1, at `last_right`
+    lane_mask before_last; // in the chunk before a last chunk that overlaps it: the right
+                           // neighbour, at `before_right`, is not what lane k - 1 loaded
+    const double* edge;
+    const double* last_right;
+    const double* before_right;
+};
+
+SOR_INLINE void park(lane_set& v, int k)
+{
+    v.parked |= 1u << k;
+    v.first_row &= ~(1u << k);
+}
+
+// Moves vector j to block t: lanes finishing, starting and ending rows. The events come with
+// branches: their pattern repeats every `period` blocks, and arithmetic without branches that
+// writes the origins in every block makes each block's loads wait for those stores.
+template <int OVERLAP>
+SOR_INLINE block_plan advance(lane_set& v, int j, const stream_shape& shape, std::int64_t t,
+                              address offset, const scratch_chunks& scratch)
+{
+    const double* nowhere = scratch.read + STEPS;
+    block_plan plan{0, 0, 0, nowhere, nowhere, nowhere};
+    std::int64_t start = t - std::int64_t{SKEW} * j;
+    if (start >= 0) {
+        if (start == 0) {
+            v.chunk = 0;
+            v.round = 0;
+        } else if (++v.chunk == shape.period) {
+            v.chunk = 0;
+            ++v.round;
+        }
+        // The lane at block `target` of its period, if it has started.
+        auto lane_in = [&](std::int32_t target) {
+            std::int32_t k = v.chunk - target;
+            if (k < 0)
+                k += shape.period;
+            return k < LANES && k <= start ? k : -1;
+        };
+        if (shape.period > shape.chunks)
+            if (int k = lane_in(shape.chunks); k >= 0)
+                park(v, k);
+        if (int e = lane_in(0); e >= 0) {
+            std::int64_t row = v.round * IN_FLIGHT + j * LANES + e;
+            if (row < shape.length) {
+                std::int64_t r = row % shape.rows_per_sweep + 1;
+                unsigned bit = 1u << e;
+                v.self[e] = address_of(shape.rows[r] + 1) - offset;
+                v.down[e] = address_of(shape.rows[r + 1] + 1) - offset;
+                v.above[e] = address_of(shape.rows[r - 1] + 1) - offset;
+                if (e == 0)
+                    v.own = v.self[0];
+                v.parked &= ~bit;
+                v.first_row = r == 1 && e > 0 ? v.first_row | bit : v.first_row & ~bit;
+                plan.entering = static_cast<lane_mask>(bit);
+                plan.edge = shape.rows[r];
+            } else {
+                park(v, e);
+            }
+        }
+        if (int k = lane_in(shape.chunks - 1); k >= 0 && !(v.parked >> k & 1)) {
+            // The last chunk ends at n - 2, OVERLAP columns before the pattern would put it.
+            constexpr address back = OVERLAP * sizeof(double);
+            v.self[k] -= back;
+            v.down[k] -= back;
+            v.above[k] -= back;
+            if (k == 0)
+                v.own = v.self[0];
+            plan.last = static_cast<lane_mask>(1u << k);
+            plan.last_right = at(v.self[k] + offset) + STEPS;
+        }
+        if (OVERLAP > 0)
+            if (int k = lane_in(shape.chunks - 2); k >= 0 && !(v.parked >> k & 1)) {
+                plan.before_last = static_cast<lane_mask>(1u << k);
+                plan.before_right = at(v.self[k] + offset) + STEPS;
+            }
+    }
+    for (unsigned parked = v.parked; parked != 0; parked &= parked - 1) {
+        int k = __builtin_ctz(parked);
+        v.self[k] = scratch.write_at(offset);
+        v.down[k] = v.above[k] = scratch.read_at(offset);
+        if (k == 0)
+            v.own = scratch.read_at(offset);
+    }
+    return plan;
+}
+
+// What travels from one block of a vector to the next.
+struct chain {
+    vec left;         // each lane's left neighbour
+    vec prev[STEPS];  // the last block's results: the up neighbours, one lane on
+    vec below[STEPS]; // the last block's rows below: this block's old values, one lane on
+};
+
+// One block of both vectors, their steps interleaved so that the core has two chains of updates
+// to work on. One body for every block: with a second one beside it in the loop, gcc 12 keeps the
+// chains in memory.
+template <int OVERLAP>
+SOR_INLINE void relax_block(const lane_set (&v)[SLOTS], const block_plan (&plan)[SLOTS],
+                            address offset, chain (&c)[SLOTS], vec a, vec b)
+{
+    vec old[SLOTS][STEPS], down[SLOTS][STEPS];
+    const double* own[SLOTS];
+    SOR_UNROLL
+    for (int j = 0; j < SLOTS; ++j) {
+        const lane_set& w = v[j];
+        // Lane k - 1 loaded this chunk of lane k's row as its row below in the block before;
+        // lane 0 reads its own, and so does a lane on a sweep's first row.
+        own[j] = at(w.own + offset);
+        SOR_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            old[j][u] = shift_in(c[j].below[u], own[j] + u);
+        if (w.first_row != 0)
+            for (unsigned first = w.first_row; first != 0; first &= first - 1) {
+                int k = __builtin_ctz(first);
+                SOR_UNROLL
+                for (int u = 0; u < STEPS; ++u)
+                    old[j][u] = set_lanes(old[j][u], static_cast<lane_mask>(1u << k),
+                                          at(w.self[k] + offset) + u);
+            }
+        load_block(down[j], [&](int k) { return w.down[k] + offset; });
+        SOR_UNROLL
+        for (int u = 0; u < STEPS; ++u)
+            c[j].below[u] = down[j][u];
+    }
+    SOR_UNROLL
+    for (int u = 0; u < STEPS; ++u) {
+        SOR_UNROLL
+        for (int j = 0; j < SLOTS; ++j) {
+            const lane_set& w = v[j];
+            const block_plan& p = plan[j];
+            // The row above lane 0, and row 0 above a lane on a sweep's first row.
+            vec up = shift_in(c[j].prev[u], at(w.above[0] + offset) + u);
+            if (w.first_row != 0)
+                for (unsigned first = w.first_row; first != 0; first &= first - 1) {
+                    int k = __builtin_ctz(first);
+                    up =
+                        set_lanes(up, static_cast<lane_mask>(1u << k), at(w.above[k] + offset) + u);
+                }
+            vec right;
+            if (u + 1 < STEPS) {
+                right = old[j][u + 1];
+            } else {
+                // The right neighbour after the chunk is the first column of the next chunk,
+                // which lane k - 1 has loaded as its row below, except at the end of the row.
+                right = shift_in(down[j][0], own[j] + STEPS);
+                right = set_lanes(right, p.last, p.last_right);
+                if (OVERLAP > 0)
+                    right = set_lanes(right, p.before_last, p.before_right);
+                if (w.first_row != 0)
+                    for (unsigned first = w.first_row; first != 0; first &= first - 1) {
+                        int k = __builtin_ctz(first);
+                        right = set_lanes(right, static_cast<lane_mask>(1u << k),
+                                          at(w.self[k] + offset) + STEPS);
+                    }
+            }
+            vec sum = add(up, down[j][u]);
+            if (u == 0) {
+                // A lane starting a row has column 0 to its left.
+                vec from_edge = add(sum, _mm512_set1_pd(*p.edge));
+                sum = add_in(from_edge, static_cast<lane_mask>(~p.entering), sum, c[j].left);
+            } else {
+                sum = add(sum, c[j].left);
+            }
+            sum = add(sum, right);
+            vec scaled = mul(sum, a);
+            vec kept = mul(old[j][u], b);
+            vec fresh;
+            if (u < OVERLAP) {
+                // The last chunk overlaps the one before by OVERLAP columns, which the lane
+                // updated in the block before: it keeps those values, and its left neighbour
+                // chain carries the last of them.
+                fresh = add_in(c[j].prev[u + STEPS - OVERLAP], static_cast<lane_mask>(~p.last),
+                               scaled, kept);
+            } else {
+                fresh = add(scaled, kept);
+            }
+            c[j].left = fresh;
+            c[j].prev[u] = fresh;
+        }
+    }
+    SOR_UNROLL
+    for (int j = 0; j < SLOTS; ++j)
+        store_block([&](int k) { return v[j].self[k] + offset; }, c[j].prev);
+}
+
+template <int OVERLAP>
+void sweep_stream(const stream_shape& shape, double omega)
+{
+    const vec a = _mm512_set1_pd(0.25 * omega);
+    const vec b = _mm512_set1_pd(1.0 - omega);
+    // The block in which the last row of the stream finishes.
+    std::int64_t final_row = shape.length - 1;
+    std::int64_t final_lane = final_row % IN_FLIGHT;
+    std::int64_t end = final_row / IN_FLIGHT * shape.period + final_lane / LANES * SKEW +
+                       final_lane % LANES + shape.chunks - 1;
+
+    scratch_chunks scratch;
+    lane_set v[SLOTS];
+    chain c[SLOTS];
+    SOR_UNROLL
+    for (int j = 0; j < SLOTS; ++j) {
+        v[j].parked = ALL_LANES;
+        v[j].first_row = 0;
+        v[j].own = 0;
+        v[j].chunk = 0;
+        v[j].round = 0;
+        c[j].left = _mm512_setzero_pd();
+        SOR_UNROLL
+        for (int u = 0; u < STEPS; ++u) {
+            c[j].prev[u] = _mm512_setzero_pd();
+            c[j].below[u] = _mm512_setzero_pd();
+        }
+    }
+    for (std::int64_t t = 0; t <= end; ++t) {
+        address offset = static_cast<address>(t) * CHUNK_BYTES;
+        block_plan plan[SLOTS];
+        SOR_UNROLL
+        for (int j = 0; j < SLOTS; ++j)
+            plan[j] = advance<OVERLAP>(v[j], j, shape, t, offset, scratch);
+        relax_block<OVERLAP>(v, plan, offset, c, a, b);
+    }
+}
+
+} // namespace
+
+void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std::int32_t batch_size)
+{
+    if (batch_size <= 0 || m < 3 || n < 3)
+        return;
+    // One interior row: each sweep needs the whole previous one. Rows shorter than a chunk:
+    // nothing to run in parallel.
+    if (m < 4 || n - 2 < STEPS) {
+        kalvento::sor_sweep(m, n, omega, g, batch_size);
+        return;
+    }
+    stream_shape shape;
+    shape.rows = g.rows;
+    shape.rows_per_sweep = m - 2;
+    shape.length = std::int64_t{batch_size} * (m - 2);
+    shape.chunks = (n - 2 + STEPS - 1) / STEPS;
+    shape.period = std::max(shape.chunks, SKEW * SLOTS);
+    switch (STEPS * shape.chunks - (n - 2)) {
+    case 0:
+        sweep_stream<0>(shape, omega);
+        break;
+    case 1:
+        sweep_stream<1>(shape, omega);
+        break;
+    case 2:
+        sweep_stream<2>(shape, omega);
+        break;
+    default:
+        sweep_stream<3>(shape, omega);
+        break;
+    }
+}
+
+} // namespace kalvento::KALVENTO_FAST_NS
+
+#else
+
+namespace kalvento::KALVENTO_FAST_NS {
+namespace {
+
+// Vector primitives. A `vec` holds one value of each of LANES rows; a block covers STEPS columns.
+// load_block fills out[u] with lane k = at(k)[u]; store_block is its inverse. keep(lanes, old,
+// fresh) takes old in the lanes whose bit is set, set_lanes puts *x there. shift_in puts *x in
+// lane 0 and lane k - 1 of v in lane k.
+#if defined(__AVX2__)
 
 constexpr int LANES = 4;
 constexpr int STEPS = 4;
@@ -410,40 +746,12 @@ struct lane_moves {
     unsigned parked = 0; // lanes without a row
 };
 
-// Moves the lanes' addresses on to the next block. The addresses are updated as whole vectors
-// where the lanes fit one: the block reads them one by one, and a vector load right after a
-// single lane's store would wait for that store.
+// Moves the lanes' addresses on to the next block: one chunk on, then the lanes that start a row,
+// enter their last chunk or have no row.
 SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t overlap,
                            double* scratch)
 {
     address back = static_cast<address>(overlap) * sizeof(double);
-#if defined(__AVX512F__)
-    const __m512i chunk = _mm512_set1_epi64(STEPS * sizeof(double));
-    __m512i self = _mm512_add_epi64(_mm512_load_si512(v.self), chunk);
-    __m512i down = _mm512_add_epi64(_mm512_load_si512(v.down), chunk);
-    if (moves.entering != 0) {
-        __mmask8 bit = static_cast<__mmask8>(moves.entering);
-        self = _mm512_mask_set1_epi64(self, bit, static_cast<long long>(moves.self));
-        down = _mm512_mask_set1_epi64(down, bit, static_cast<long long>(moves.down));
-    }
-    if (moves.back != 0) {
-        __mmask8 bit = static_cast<__mmask8>(moves.back);
-        __m512i columns = _mm512_set1_epi64(static_cast<long long>(back));
-        self = _mm512_mask_sub_epi64(self, bit, self, columns);
-        down = _mm512_mask_sub_epi64(down, bit, down, columns);
-    }
-    if (moves.parked != 0) {
-        __mmask8 lanes = static_cast<__mmask8>(moves.parked);
-        long long away = static_cast<long long>(address_of(scratch));
-        self = _mm512_mask_set1_epi64(self, lanes, away);
-        down = _mm512_mask_set1_epi64(down, lanes, away);
-    }
-    _mm512_store_si512(v.self, self);
-    _mm512_store_si512(v.down, down);
-    // The block reads the addresses one by one: from memory, which is quicker than taking them
-    // out of the vectors.
-    __asm__ volatile("" ::: "memory");
-#else
     for (int k = 0; k < LANES; ++k) {
         v.self[k] = moved(v.self[k], STEPS);
         v.down[k] = moved(v.down[k], STEPS);
@@ -469,7 +777,6 @@ SOR_INLINE void move_lanes(lane_set& v, const lane_moves& moves, std::int32_t ov
         v.self[k] = self;
         v.down[k] = down;
     }
-#endif
     v.above = moves.entering & 1 ? moves.above : moved(v.above, STEPS);
     if (moves.back & 1)
         v.above -= back;
@@ -695,3 +1002,5 @@ void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std:
 }
 
 } // namespace kalvento::KALVENTO_FAST_NS
+
+#endif

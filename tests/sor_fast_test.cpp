@@ -172,6 +172,19 @@ TEST(SorFast, SameBitsOnLargerShapes)
     });
 }
 
+// Rows of 20 chunks and more, where every lane starts its next row in the block after its last
+// chunk: the last chunk overlapping the one before by each of 0 to 3 columns, lanes starting,
+// finishing and leaving rows in every block, a sweep's first row in either vector.
+TEST(SorFast, SameBitsOnWideRowsWithEveryOverlap)
+{
+    for_each_code_path([](const kernel_set& fast) {
+        for (std::int32_t n : {82, 83, 84, 85, 102, 103, 104, 105})
+            for (std::int32_t m : {4, 5, 10, 17, 18, 19, 34, 35})
+                for (std::int32_t sweeps : {1, 3})
+                    ASSERT_EQ(compare(fast, m, n, SOR_OMEGA, sweeps, drawn(m * n + sweeps)), "");
+    });
+}
+
 TEST(SorFast, SameBitsForAnySweepCountAndOmega)
 {
     for_each_code_path([](const kernel_set& fast) {
@@ -186,8 +199,9 @@ TEST(SorFast, SameBitsForAnySweepCountAndOmega)
 }
 
 // Infinities, signed zeros, values that overflow when summed, subnormals and NaN, scattered over
-// the grid including its boundary. The NaN is the one that inf - inf yields at run time (a
-// compiler may fold it to another), so every NaN the sweep meets has the same bits.
+// the grid including its boundary, on narrow grids and on rows wide enough for lanes to change
+// rows in every block. The NaN is the one that inf - inf yields at run time (a compiler may fold
+// it to another), so every NaN the sweep meets has the same bits.
 TEST(SorFast, SameBitsOnAdversarialValues)
 {
     volatile double infinity = std::numeric_limits<double>::infinity();
@@ -214,6 +228,8 @@ TEST(SorFast, SameBitsOnAdversarialValues)
             };
             ASSERT_EQ(compare(fast, 37, 45, SOR_OMEGA, 3, fill), "");
             ASSERT_EQ(compare(fast, 6, 11, 1.0, 2, fill), "");
+            ASSERT_EQ(compare(fast, 21, 100, SOR_OMEGA, 3, fill), "");
+            ASSERT_EQ(compare(fast, 19, 103, SOR_OMEGA, 2, fill), "");
         }
         auto zeros = [](guarded_grid& grid) {
             for (std::int32_t i = 0; i < grid.m; ++i)
