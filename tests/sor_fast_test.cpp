@@ -106,15 +106,6 @@ auto drawn(std::int64_t skip)
     };
 }
 
-double grid_mean(const row_matrix& g, int n)
-{
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            sum += g[i][j];
-    return sum / (n * n);
-}
-
 } // namespace
 
 TEST(SorFast, PublishedFiveByFive)

@@ -12,15 +12,6 @@ using namespace kalvento::testing;
 
 namespace {
 
-double grid_mean(const row_matrix& g, int n)
-{
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            sum += g[i][j];
-    return sum / (n * n);
-}
-
 row_matrix drawn_grid(std::uint32_t n)
 {
     lagged_rng g = advanced_generator(0);

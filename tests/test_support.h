@@ -2,6 +2,7 @@
 #pragma once
 
 #include "support/lagged_rng.h"
+#include "support/row_matrix.h"
 
 #include <cstdio>
 #include <fstream>
@@ -29,6 +30,16 @@ inline bool same_state(const lagged_rng& a, const lagged_rng& b)
         if (a.lags[i] != b.lags[i])
             return false;
     return a.short_lag_index == b.short_lag_index && a.long_lag_index == b.long_lag_index;
+}
+
+// The mean of the n x n grid in row order, as the SOR checksum takes it.
+inline double grid_mean(const row_matrix& g, int n)
+{
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            sum += g[i][j];
+    return sum / (n * n);
 }
 
 // Runs `call` in a child process and checks that it exits with `status` after writing exactly
