@@ -209,6 +209,18 @@ inline vec_pair x_at_pair(const double* x, const std::int32_t* c)
     return {first, second};
 }
 
+// x[c[0]] in every lane (see x_at_pair).
+inline vec x_at(const double* x, const std::int32_t* c)
+{
+    vec lanes;
+    std::uint64_t column;
+    __asm__("movl %[c], %k[column]\n\t"
+            "vbroadcastsd (%[x],%[column],8), %[lanes]"
+            : [lanes] "=v"(lanes), [column] "=&r"(column)
+            : [c] "m"(*c), [x] "r"(x), "m"(*reinterpret_cast<const any_x*>(x)));
+    return lanes;
+}
+
 // x of entries FIRST..LAST-1 of the rows in lanes 2J and 2J + 1, broadcast: one[k] for the row in
 // lane 2J, other[k] for the row in lane 2J + 1. A row of odd length shares a column pair with the
 // next row, so with odd lengths the two rows must be neighbours and all entries come at once.
@@ -270,6 +282,59 @@ inline void x_lanes(const double* x, const std::int32_t* c, vec (&xs)[LENGTH])
     });
 }
 
+// Rows with the same list of columns read the same x values. A block whose rows form at most two
+// runs of equal lists loads each run's x values once and broadcasts them into the lanes of all its
+// rows; blocks with more runs load every row's own. The lists are compared in every call, and
+// every product and sum is still formed in every lane. Rows shorter than SHARED_X_LENGTH save
+// fewer loads than the comparison costs (measured: a fifth slower for rows of 5).
+constexpr int SHARED_X_LENGTH = 8;
+
+// Bit i set where row i of the block starts a run: row 0, and each row whose list differs from
+// the list of the row before.
+template <int LENGTH>
+inline unsigned run_starts(const std::int32_t* c)
+{
+    static_assert(LENGTH <= 16, "a row's columns fit one vector");
+    constexpr __mmask16 ENTRIES = (1u << LENGTH) - 1;
+    __m512i previous = _mm512_maskz_loadu_epi32(ENTRIES, c);
+    unsigned starts = 1;
+    unrolled<BLOCK_ROWS - 1>([&](auto j) {
+        constexpr int ROW = j + 1;
+        __m512i list = _mm512_maskz_loadu_epi32(ENTRIES, c + ROW * LENGTH);
+        starts |= static_cast<unsigned>(_mm512_cmpneq_epi32_mask(list, previous) != 0) << ROW;
+        previous = list;
+    });
+    return starts;
+}
+
+// For each row p, the lanes in ORDER that hold rows p and later.
+template <lane_order ORDER>
+constexpr auto LANES_FROM_ROW = [] {
+    struct table {
+        __mmask8 lanes[BLOCK_ROWS];
+    } from{};
+    for (int p = 0; p < BLOCK_ROWS; ++p)
+        for (int m = 0; m < BLOCK_ROWS; ++m)
+            if (ORDER.row[m] >= p)
+                from.lanes[p] |= static_cast<__mmask8>(1u << m);
+    return from;
+}();
+
+// xs[k] = x of entry k of every row, in ORDER, for a block of at most two runs: the first run's
+// values in every lane, then the last run's over the lanes of its rows. With one run the last
+// run is the first, which keeps the work free of branches.
+template <int LENGTH, lane_order ORDER>
+inline void x_lanes_by_runs(const double* x, const std::int32_t* c, unsigned starts,
+                            vec (&xs)[LENGTH])
+{
+    int last = 31 - __builtin_clz(starts);
+    __mmask8 lanes = LANES_FROM_ROW<ORDER>.lanes[last];
+    const std::int32_t* columns = c + last * LENGTH;
+    unrolled<LENGTH>([&](auto k) {
+        xs[k] = _mm512_mask_broadcastsd_pd(x_at(x, c + k), lanes, _mm_load_sd(x + columns[k]));
+    });
+}
+
 // The eight row sums of a block, in ORDER: +0.0, then the products of entry 0, 1, ... added in
 // turn. `values(k)` gives the values of entry k in ORDER. Even lengths take the x values two
 // entries at a time, which keeps them in registers.
@@ -278,6 +343,17 @@ inline vec block_sum(const double* x, const std::int32_t* c, Values values)
 {
     vec xs[LENGTH];
     vec sum = _mm512_setzero_pd();
+    if constexpr (LENGTH >= SHARED_X_LENGTH) {
+        unsigned starts = run_starts<LENGTH>(c);
+        if (unsigned later = starts & ~1u; (later & (later - 1)) == 0) {
+            x_lanes_by_runs<LENGTH, ORDER>(x, c, starts, xs);
+            unrolled<LENGTH>([&](auto k) {
+                sum = _mm512_add_pd(sum,
+                                    _mm512_mul_pd(xs[k], values(std::integral_constant<int, k>{})));
+            });
+            return sum;
+        }
+    }
     auto add_products = [&](auto first, auto last) {
         x_lanes<LENGTH, ORDER, first, last>(x, c, xs);
         unrolled<last - first>([&](auto i) {
@@ -412,18 +488,6 @@ inline vec entry_of_8(const vec (&a)[8])
 // that pair j of lanes holds rows j and j + 4). Entries k and k + 1 of a row are neighbours: one
 // 128-bit load brings both values, four rows' pairs fill a vector, and unpacking rows 0-3 with
 // rows 4-7 separates the two entries. The offsets are constants when the length is.
-
-// x[c[0]] in every lane (see x_at_pair).
-inline vec x_at(const double* x, const std::int32_t* c)
-{
-    vec lanes;
-    std::uint64_t column;
-    __asm__("movl %[c], %k[column]\n\t"
-            "vbroadcastsd (%[x],%[column],8), %[lanes]"
-            : [lanes] "=v"(lanes), [column] "=&r"(column)
-            : [c] "m"(*c), [x] "r"(x), "m"(*reinterpret_cast<const any_x*>(x)));
-    return lanes;
-}
 
 // Lanes 2j and 2j + 1 from two[j], which repeats them along the vector.
 inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)

@@ -281,6 +281,36 @@ TEST(SparseFast, RunsBrokenAtEveryRow)
     });
 }
 
+// Rows whose lists of columns equal the list of the row before, in runs of every length that
+// start at every place of a block; and rows that differ from their run in one entry only (the
+// first, one between, the last). Every x differs, so a row given another row's x shows.
+TEST(SparseFast, RowsSharingTheirColumns)
+{
+    constexpr std::int32_t ROWS = 64;
+    std::vector<csr_matrix> matrices;
+    for (std::int32_t length : {5, 8, 10, 16})
+        for (std::int32_t run : {1, 2, 3, 5, 7, 8, 9, 10, 13, 24})
+            for (std::int32_t shift : {0, 1, 4, 7})
+                for (std::int32_t odd_entry : {-1, 0, length / 2, length - 1}) {
+                    csr_matrix m = matrix_of_lengths(std::vector<std::int32_t>(ROWS, length),
+                                                     run * 100 + shift * 10 + odd_entry);
+                    for (std::int32_t r = 0; r < ROWS; ++r) {
+                        std::int32_t group = (r + shift) / run;
+                        for (std::int32_t k = 0; k < length; ++k)
+                            m.col_index[r * length + k] = (group * 7 + k * 13) % ROWS;
+                        if (odd_entry >= 0 && r % 3 == 1) {
+                            std::int32_t& column = m.col_index[r * length + odd_entry];
+                            column = (column + 1) % ROWS;
+                        }
+                    }
+                    matrices.push_back(m);
+                }
+    for_each_code_path([&](const kernel_set& fast) {
+        for (std::size_t i = 0; i < matrices.size(); ++i)
+            expect_same_product(fast, matrices[i], 2, "matrix " + std::to_string(i));
+    });
+}
+
 // The arrays go on past the n rows the kernel is given, in the same pattern: rows n and later,
 // and the entries of y that belong to them, are not the kernel's.
 TEST(SparseFast, NothingPastTheLastRow)
