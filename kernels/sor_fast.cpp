@@ -47,6 +47,27 @@
 #define SOR_INLINE inline __attribute__((always_inline))
 #define SOR_UNROLL _Pragma("GCC unroll 16")
 
+namespace kalvento::KALVENTO_FAST_NS {
+namespace {
+
+// Grids a wavefront has nothing to gain on, swept here: those without interior, those with one
+// interior row (each sweep needs the whole previous one) and those whose rows are shorter than a
+// chunk of `steps` columns. False when the grid is left to the wavefront.
+bool swept_without_wavefront(std::int32_t m, std::int32_t n, double omega, row_matrix& g,
+                             std::int32_t batch_size, int steps)
+{
+    if (batch_size <= 0 || m < 3 || n < 3)
+        return true;
+    if (m < 4 || n - 2 < steps) {
+        kalvento::sor_sweep(m, n, omega, g, batch_size);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+} // namespace kalvento::KALVENTO_FAST_NS
+
 #if defined(__AVX512F__)
 
 namespace kalvento::KALVENTO_FAST_NS {
@@ -428,14 +449,8 @@ void sweep_stream(const stream_shape& shape, double omega)
 
 void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std::int32_t batch_size)
 {
-    if (batch_size <= 0 || m < 3 || n < 3)
+    if (swept_without_wavefront(m, n, omega, g, batch_size, STEPS))
         return;
-    // One interior row: each sweep needs the whole previous one. Rows shorter than a chunk:
-    // nothing to run in parallel.
-    if (m < 4 || n - 2 < STEPS) {
-        kalvento::sor_sweep(m, n, omega, g, batch_size);
-        return;
-    }
     stream_shape shape;
     shape.rows = g.rows;
     shape.rows_per_sweep = m - 2;
@@ -946,14 +961,8 @@ SOR_INLINE void relax_blocks(const lane_set (&v)[SLOTS], const block_plan (&plan
 
 void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std::int32_t batch_size)
 {
-    if (batch_size <= 0 || m < 3 || n < 3)
+    if (swept_without_wavefront(m, n, omega, g, batch_size, STEPS))
         return;
-    // One interior row: each sweep needs the whole previous one. Rows shorter than a chunk:
-    // nothing to run in parallel.
-    if (m < 4 || n - 2 < STEPS) {
-        kalvento::sor_sweep(m, n, omega, g, batch_size);
-        return;
-    }
     const vec a = splat(0.25 * omega);
     const vec b = splat(1.0 - omega);
     stream_shape shape;
