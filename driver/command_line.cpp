@@ -7,6 +7,17 @@
 
 namespace kalvento {
 
+std::string quoted_argument(std::string_view argument)
+{
+    constexpr std::size_t LONGEST = 60;
+    std::string quoted = "'";
+    for (char c : argument.substr(0, LONGEST))
+        quoted += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    if (argument.size() > LONGEST)
+        quoted += "...";
+    return quoted + "'";
+}
+
 std::uint32_t floor_log2(std::uint32_t n)
 {
     std::uint32_t k = 0;

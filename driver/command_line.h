@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace kalvento {
 
@@ -29,6 +31,10 @@ struct run_settings {
     std::optional<std::int32_t> megabytes;    // present when "-huge" set the sizes
     bool help_requested = false;
 };
+
+// An argument as a message quotes it: in single quotes, control characters shown as '?', and cut
+// short after 60 bytes, since an argument can be of any length.
+std::string quoted_argument(std::string_view argument);
 
 // The largest k with 2^k <= n; 0 for 0 and 1.
 std::uint32_t floor_log2(std::uint32_t n);

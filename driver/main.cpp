@@ -57,12 +57,12 @@ int run_program(int argc, char** argv)
 
     options_reading reading = read_long_options(argc, argv);
     if (!reading.error.empty()) {
-        std::fprintf(stderr, "kalvento: %s\n\n%s", reading.error.c_str(), EXTENDED_USAGE);
+        std::fprintf(stderr, "kalvento: %s\n%s", reading.error.c_str(), TRY_HELP);
         return 2;
     }
     const extended_options& options = reading.options;
     if (options.show_help) {
-        std::fputs(EXTENDED_USAGE, stdout);
+        std::fputs(extended_usage().c_str(), stdout);
         flush_report(stdout);
         return 0;
     }
@@ -75,9 +75,8 @@ int run_program(int argc, char** argv)
     if (options.check_report)
         return check_report(*options.check_report, options.json, selected_kernels());
 
-    std::vector<const char*> classic{argv[0]};
-    classic.insert(classic.end(), argv + reading.classic_start, argv + argc);
-    run_settings settings = parse_command_line(static_cast<int>(classic.size()), classic.data());
+    run_settings settings =
+        parse_command_line(static_cast<int>(reading.classic.size()), reading.classic.data());
     check_memory(settings.sizes, physical_memory_bytes());
     const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
     int status = run_session(settings, options, *shared,

@@ -1,12 +1,242 @@
 #include "driver/options.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstring>
-#include <string_view>
 
 namespace kalvento {
 
-const char EXTENDED_USAGE[] =
-    R"(Usage: kalvento [long options] [-large | -huge MB] [minimum_time]
+namespace {
+
+template <bool extended_options::*FLAG>
+std::string set_flag(extended_options& options, std::string_view)
+{
+    options.*FLAG = true;
+    return "";
+}
+
+std::string lower_case(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string set_kernels(extended_options& options, std::string_view list)
+{
+    kernel_selection selection{};
+    std::string rest = lower_case(list);
+    std::string_view names = rest;
+    while (true) {
+        std::size_t comma = names.find(',');
+        std::string_view name = names.substr(0, comma);
+        bool known = name == "all";
+        if (known)
+            selection = ALL_KERNELS;
+        for (kernel_id kernel : RUN_ORDER)
+            if (name == kernel_name(kernel)) {
+                selection[kernel_index(kernel)] = true;
+                known = true;
+            }
+        if (!known)
+            return "--kernels takes a comma-separated list of fft, sor, montecarlo, sparse and "
+                   "lu (or all), not " +
+                   quoted_argument(list);
+        if (comma == std::string_view::npos)
+            break;
+        names.remove_prefix(comma + 1);
+    }
+    options.kernels = selection;
+    return "";
+}
+
+std::string set_repeat(extended_options& options, std::string_view text)
+{
+    int value = 0;
+    bool digits = !text.empty() && text.size() <= 3;
+    for (char c : text) {
+        digits = digits && c >= '0' && c <= '9';
+        value = value * 10 + (c - '0');
+    }
+    if (!digits || value < 1 || value > MAX_REPEAT)
+        return "--repeat takes a whole number from 1 to " + std::to_string(MAX_REPEAT) + ", not " +
+               quoted_argument(text);
+    options.repeat = value;
+    return "";
+}
+
+std::string set_check_report(extended_options& options, std::string_view file)
+{
+    if (file.empty())
+        return "--check-report needs a file name (or - for standard input)";
+    options.check_report = std::string(file);
+    return "";
+}
+
+constexpr long_option LONG_OPTIONS[] = {
+    {"help", nullptr, "this text", set_flag<&extended_options::show_help>},
+    {"version", nullptr, "version, compiler, build flags and the code path this CPU selects",
+     set_flag<&extended_options::show_version>},
+    {"json", nullptr, "one JSON document instead of the classic report",
+     set_flag<&extended_options::json>},
+    {"verify", nullptr,
+     "recompute every checksum with the plain reference kernels and compare\n"
+     "them bit for bit; one line per kernel after the report",
+     set_flag<&extended_options::verify>},
+    {"plain", nullptr,
+     "measure the plain reference kernels instead of the fast ones, to see what\n"
+     "the fast kernels gain on this machine (same data, same checksums)",
+     set_flag<&extended_options::plain>},
+    {"kernels", "LIST",
+     "run only these kernels, in the usual order (comma-separated, any case:\n"
+     "fft, sor, montecarlo, sparse, lu, or all); each gets exactly the data of\n"
+     "a full run",
+     set_kernels},
+    {"repeat", "K",
+     "run the whole measurement K times (1 to 100) and report the median rates;\n"
+     "repetition counts and checksum are those of the first run",
+     set_repeat},
+    {"check-report", "FILE",
+     "recompute the checksum of a classic report (FILE, or - for standard\n"
+     "input) and say whether it is genuine",
+     set_check_report},
+};
+
+const long_option* find_option(std::string_view name)
+{
+    for (const long_option& option : LONG_OPTIONS)
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) that turn a into b.
+std::size_t edit_distance(std::string_view a, std::string_view b)
+{
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+std::string option_error(const long_option& option, const char* problem)
+{
+    return std::string("option '--") + option.name + "' " + problem;
+}
+
+// What cannot go together, once every option is read.
+std::string check_combination(const extended_options& o, std::span<const char* const> classic)
+{
+    if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
+        return "--check-report cannot be combined with --verify, --plain, --kernels or --repeat";
+    if (o.check_report && classic.size() > 1)
+        return "--check-report takes its sizes from the report, not from " +
+               quoted_argument(classic[1]);
+    if (o.verify && o.plain)
+        return "--verify compares the fast kernels with the plain ones; with --plain it would "
+               "compare the plain kernels with themselves";
+    return "";
+}
+
+} // namespace
+
+std::span<const long_option> long_options()
+{
+    return LONG_OPTIONS;
+}
+
+std::string nearest_option(std::string_view name)
+{
+    // Long names are too long to misspell into one another at two edits; short ones at one.
+    std::string lower = lower_case(name.substr(0, 40));
+    std::size_t allowed = lower.size() <= 4 ? 1 : 2;
+    const long_option* nearest = nullptr;
+    std::size_t best = allowed + 1;
+    std::size_t prefix_matches = 0;
+    const long_option* prefixed = nullptr;
+    for (const long_option& option : LONG_OPTIONS) {
+        std::size_t distance = edit_distance(lower, option.name);
+        if (distance < best) {
+            best = distance;
+            nearest = &option;
+        }
+        if (lower.size() >= 2 && std::string_view(option.name).starts_with(lower)) {
+            ++prefix_matches;
+            prefixed = &option;
+        }
+    }
+    if (nearest)
+        return nearest->name;
+    return prefix_matches == 1 ? prefixed->name : "";
+}
+
+options_reading read_long_options(int argc, const char* const* argv)
+{
+    options_reading reading;
+    reading.classic.push_back(argc > 0 ? argv[0] : "kalvento");
+    auto fail_with = [&](std::string message) {
+        reading.error = std::move(message);
+        return reading;
+    };
+    bool options_ended = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (options_ended || !arg.starts_with("--")) {
+            reading.classic.push_back(argv[i]);
+            continue;
+        }
+        if (arg == "--") {
+            options_ended = true;
+            continue;
+        }
+        std::size_t equals = arg.find('=');
+        std::string_view name =
+            arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
+        const long_option* option = find_option(name);
+        if (!option) {
+            std::string message = "unknown option " + quoted_argument(arg.substr(0, equals));
+            std::string nearest = nearest_option(name);
+            if (!nearest.empty())
+                message += " (did you mean '--" + nearest + "'?)";
+            return fail_with(message);
+        }
+        std::string_view value;
+        if (!option->value_name) {
+            if (equals != std::string_view::npos)
+                return fail_with(option_error(*option, "takes no value"));
+        } else if (equals != std::string_view::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return fail_with(option_error(*option, "needs a value"));
+        }
+        std::string problem = option->apply(reading.options, value);
+        if (!problem.empty())
+            return fail_with(problem);
+    }
+    std::string problem = check_combination(reading.options, reading.classic);
+    if (!problem.empty())
+        return fail_with(problem);
+    return reading;
+}
+
+std::string extended_usage()
+{
+    constexpr std::size_t HELP_COLUMN = 19;
+    std::string usage =
+        R"(Usage: kalvento [long options] [-large | -huge MB] [minimum_time]
        kalvento -h | -help
 
 Measures how fast one core runs five double-precision kernels (FFT, SOR, Monte Carlo, sparse
@@ -20,22 +250,25 @@ Classic arguments (only the first can be an option):
   -huge MB         sizes derived from a budget of MB megabytes (0 to 4095)
   -h, -help        the short usage on standard error
 
-Long options (before the classic arguments; "--" ends them):
-  --help           this text
-  --version        version, compiler, build flags and the code path this CPU selects
-  --json           one JSON document instead of the classic report
-  --verify         recompute every checksum with the plain reference kernels and compare
-                   them bit for bit; one line per kernel after the report
-  --plain          measure the plain reference kernels instead of the fast ones, to see what
-                   the fast kernels gain on this machine (same data, same checksums)
-  --kernels=LIST   run only these kernels, in the usual order (comma-separated: fft, sor,
-                   montecarlo, sparse, lu); each gets exactly the data of a full run
-  --repeat=K       run the whole measurement K times (1 to 100) and report the median rates;
-                   repetition counts and checksum are those of the first run
-  --check-report FILE
-                   recompute the checksum of a classic report (FILE, or - for standard
-                   input) and say whether it is genuine
-
+Long options (anywhere before "--"; a value follows "=" or comes as the next argument):
+)";
+    for (const long_option& option : LONG_OPTIONS) {
+        std::string synopsis = std::string("  --") + option.name;
+        if (option.value_name)
+            synopsis.append("=").append(option.value_name);
+        usage += synopsis;
+        if (synopsis.size() + 1 > HELP_COLUMN)
+            usage.append("\n").append(HELP_COLUMN, ' ');
+        else
+            usage.append(HELP_COLUMN - synopsis.size(), ' ');
+        for (const char* c = option.help; *c; ++c) {
+            usage += *c;
+            if (*c == '\n')
+                usage.append(HELP_COLUMN, ' ');
+        }
+        usage += '\n';
+    }
+    usage += R"(
 Sizes:              FFT points     grid (SOR, LU)   sparse rows   sparse non-zeros
   default           1024           100              1000          5000
   -large            1048576        1000             100000        1000000
@@ -44,111 +277,7 @@ Sizes:              FFT points     grid (SOR, LU)   sparse rows   sparse non-zer
 Exit status: 0 success; 1 the run failed (out of memory, report not written); 2 unusable long
 options or an unreadable report; 3 a checksum that --verify or --check-report found different.
 )";
-
-namespace {
-
-bool read_kernel_list(std::string_view list, kernel_selection& selection)
-{
-    selection = {};
-    bool any = false;
-    while (true) {
-        std::size_t comma = list.find(',');
-        std::string_view name = list.substr(0, comma);
-        bool known = false;
-        for (kernel_id kernel : RUN_ORDER)
-            if (name == kernel_name(kernel)) {
-                selection[kernel_index(kernel)] = true;
-                known = any = true;
-            }
-        if (!known)
-            return false;
-        if (comma == std::string_view::npos)
-            return any;
-        list.remove_prefix(comma + 1);
-    }
-}
-
-bool read_repeat(std::string_view text, int& repeat)
-{
-    if (text.empty() || text.size() > 3)
-        return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > MAX_REPEAT)
-        return false;
-    repeat = value;
-    return true;
-}
-
-} // namespace
-
-options_reading read_long_options(int argc, const char* const* argv)
-{
-    options_reading reading;
-    extended_options& o = reading.options;
-    int i = 1;
-    auto fail_with = [&](std::string message) {
-        reading.error = std::move(message);
-        return reading;
-    };
-    for (; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg.substr(0, 2) != "--")
-            break;
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        std::size_t equals = arg.find('=');
-        std::string_view name = arg.substr(0, equals);
-        std::optional<std::string_view> value;
-        if (equals != std::string_view::npos)
-            value = arg.substr(equals + 1);
-
-        bool* flag = name == "--help"      ? &o.show_help
-                     : name == "--version" ? &o.show_version
-                     : name == "--json"    ? &o.json
-                     : name == "--verify"  ? &o.verify
-                     : name == "--plain"   ? &o.plain
-                                           : nullptr;
-        if (flag) {
-            if (value)
-                return fail_with("option " + std::string(name) + " takes no value");
-            *flag = true;
-            continue;
-        }
-        if (name != "--kernels" && name != "--repeat" && name != "--check-report")
-            return fail_with("unknown option '" + std::string(arg) + "'");
-        if (!value) {
-            if (i + 1 >= argc)
-                return fail_with("option " + std::string(name) + " needs a value");
-            value = argv[++i];
-        }
-        if (name == "--kernels" && !read_kernel_list(*value, o.kernels))
-            return fail_with("--kernels takes a comma-separated list of fft, sor, montecarlo, "
-                             "sparse and lu, not '" +
-                             std::string(*value) + "'");
-        if (name == "--repeat" && !read_repeat(*value, o.repeat))
-            return fail_with("--repeat takes a whole number from 1 to " +
-                             std::to_string(MAX_REPEAT) + ", not '" + std::string(*value) + "'");
-        if (name == "--check-report") {
-            if (value->empty())
-                return fail_with("--check-report needs a file name (or - for standard input)");
-            o.check_report = std::string(*value);
-        }
-    }
-    reading.classic_start = i;
-    if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
-        return fail_with(
-            "--check-report cannot be combined with --verify, --plain, --kernels or --repeat");
-    if (o.check_report && i < argc)
-        return fail_with("--check-report takes its sizes from the report, not from '" +
-                         std::string(argv[i]) + "'");
-    return reading;
+    return usage;
 }
 
 } // namespace kalvento

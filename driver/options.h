@@ -1,13 +1,18 @@
-// The long options, which come before the classic arguments:
-//   --help  --version  --json  --verify  --plain  --kernels=LIST  --repeat=K  --check-report FILE
-// They are removed before the classic parser sees the rest; "--" ends them. Without any long
-// option the program behaves exactly as the classic command line says.
+// The long options (--json, --verify, ...). They may stand anywhere among the classic arguments
+// until a "--", which ends them; each takes its value as "--name=value" or as the next argument.
+// Without any long option the program behaves exactly as the classic command line says.
+//
+// Every option is one entry of LONG_OPTIONS in options.cpp: its name, value, help text and what
+// it sets in extended_options.
 #pragma once
 
 #include "driver/run.h"
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kalvento {
 
@@ -24,15 +29,34 @@ struct extended_options {
     std::optional<std::string> check_report; // a report to check ("-": standard input)
 };
 
+// One long option. `value_name` is null for an option that takes no value. `apply` records the
+// option (and its value) and returns what is wrong with the value, or "" when it is usable.
+struct long_option {
+    const char* name;       // without the leading "--"
+    const char* value_name; // as the help shows it ("LIST"), or null
+    const char* help;       // the help text; lines after the first are continued under it
+    std::string (*apply)(extended_options& options, std::string_view value);
+};
+
+std::span<const long_option> long_options();
+
 struct options_reading {
     extended_options options;
-    int classic_start = 1; // index in argv of the first classic argument
-    std::string error;     // not empty: the options cannot be used, and this says why
+    // The classic arguments in their order, the program name first: every argument that is no
+    // long option, and everything after "--".
+    std::vector<const char*> classic;
+    std::string error; // not empty: the options cannot be used, and this says why
 };
 
 options_reading read_long_options(int argc, const char* const* argv);
 
+// Printed on standard error under an error in the long options.
+inline constexpr char TRY_HELP[] = "Try 'kalvento --help'.\n";
+
+// The known option nearest to a misspelt name ("jsn" gives "json"), or "" when none is close.
+std::string nearest_option(std::string_view name);
+
 // The extended usage: classic arguments, long options, size settings and exit statuses.
-extern const char EXTENDED_USAGE[];
+std::string extended_usage();
 
 } // namespace kalvento

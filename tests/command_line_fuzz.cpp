@@ -51,17 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         argv.push_back(w.c_str());
     argv.push_back(nullptr);
 
-    // Long options first, then the classic arguments that follow them.
+    // The long options, then the classic arguments among them.
     int argc = static_cast<int>(words.size());
     options_reading reading = read_long_options(argc, argv.data());
+    // An error is one line of bounded length, whatever the arguments.
+    require(reading.error.find('\n') == std::string::npos && reading.error.size() < 400);
     if (!reading.error.empty())
         return 0;
     const extended_options& options = reading.options;
-    require(reading.classic_start >= 1 && reading.classic_start <= argc);
+    const std::vector<const char*>& classic = reading.classic;
+    require(!classic.empty() && classic.size() <= words.size());
     require(options.repeat >= 1 && options.repeat <= MAX_REPEAT);
     require(options.kernels != kernel_selection{});
-    std::vector<const char*> classic{argv[0]};
-    classic.insert(classic.end(), argv.begin() + reading.classic_start, argv.begin() + argc);
     run_settings settings = read_command_line(static_cast<int>(classic.size()), classic.data());
     if (settings.help_requested)
         return 0;

@@ -24,6 +24,18 @@ options_reading read(std::initializer_list<const char*> args)
     return read_long_options(static_cast<int>(argv.size()), argv.data());
 }
 
+std::vector<std::string> classic_of(const options_reading& reading)
+{
+    return {reading.classic.begin(), reading.classic.end()};
+}
+
+std::vector<std::string> classic(std::initializer_list<const char*> args)
+{
+    std::vector<std::string> argv{"kalvento"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 kernel_selection only(std::initializer_list<kernel_id> kernels)
 {
     kernel_selection selection{};
@@ -34,51 +46,108 @@ kernel_selection only(std::initializer_list<kernel_id> kernels)
 
 } // namespace
 
-TEST(Options, ReadsLongOptionsBeforeTheClassicArguments)
+TEST(Options, ReadsLongOptionsAnywhereBeforeDoubleDash)
 {
-    options_reading none = read({"-large", "--json"});
-    EXPECT_EQ(none.error, "");
-    EXPECT_EQ(none.classic_start, 1);
-    EXPECT_FALSE(none.options.json);
+    options_reading after = read({"-large", "--json"});
+    EXPECT_EQ(after.error, "");
+    EXPECT_TRUE(after.options.json);
+    EXPECT_EQ(classic_of(after), classic({"-large"}));
+
+    options_reading between = read({"--json", "0.05", "--plain"});
+    EXPECT_EQ(between.error, "");
+    EXPECT_TRUE(between.options.json && between.options.plain);
+    EXPECT_EQ(classic_of(between), classic({"0.05"}));
 
     options_reading all =
-        read({"--json", "--verify", "--kernels=lu,fft", "--repeat", "7", "-huge", "8"});
+        read({"-huge", "--json", "8", "--verify", "--kernels=lu,fft", "--repeat", "7", "0.5"});
     EXPECT_EQ(all.error, "");
-    EXPECT_EQ(all.classic_start, 6);
+    EXPECT_EQ(classic_of(all), classic({"-huge", "8", "0.5"}));
     EXPECT_TRUE(all.options.json && all.options.verify);
     EXPECT_EQ(all.options.kernels, only({kernel_id::fft, kernel_id::lu}));
     EXPECT_EQ(all.options.repeat, 7);
+    EXPECT_EQ(read({"--repeat=7"}).options.repeat, 7);
 
-    options_reading ended = read({"--json", "--", "--verify"});
-    EXPECT_EQ(ended.classic_start, 3);
+    options_reading ended = read({"--json", "--", "--verify", "3"});
+    EXPECT_EQ(ended.error, "");
+    EXPECT_EQ(classic_of(ended), classic({"--verify", "3"}));
     EXPECT_FALSE(ended.options.verify);
 
+    // A value is the next argument, whatever it looks like.
     EXPECT_EQ(read({"--check-report=-"}).options.check_report, "-");
-    EXPECT_EQ(read({"--check-report", "r.txt"}).options.check_report, "r.txt");
+    EXPECT_EQ(read({"--check-report", "-"}).options.check_report, "-");
+    EXPECT_EQ(read({"--check-report", "--json"}).options.check_report, "--json");
 }
 
-TEST(Options, RejectsWhatCannotBeUsed)
+TEST(Options, KernelNamesInAnyCaseAndAll)
 {
-    for (std::initializer_list<const char*> bad : {
-             std::initializer_list<const char*>{"--bogus"},
-             {"--json=yes"},
-             {"--kernels"},
-             {"--kernels="},
-             {"--kernels=fft,,lu"},
-             {"--kernels=FFT"},
-             {"--repeat=0"},
-             {"--repeat=101"},
-             {"--repeat=3x"},
-             {"--repeat=-1"},
-             {"--check-report="},
-             {"--check-report=r.txt", "--verify"},
-             {"--check-report=r.txt", "--plain"},
-             {"--plain=1"},
-             {"--check-report=r.txt", "0.5"},
+    EXPECT_EQ(read({"--kernels=FFT,Lu"}).options.kernels, only({kernel_id::fft, kernel_id::lu}));
+    EXPECT_EQ(read({"--kernels", "MonteCarlo"}).options.kernels, only({kernel_id::monte_carlo}));
+    EXPECT_EQ(read({"--kernels=ALL"}).options.kernels, ALL_KERNELS);
+    EXPECT_EQ(read({"--kernels=sor,all"}).options.kernels, ALL_KERNELS);
+    EXPECT_EQ(read({"--kernels=lu,lu"}).options.kernels, only({kernel_id::lu}));
+}
+
+TEST(Options, RejectsWhatCannotBeUsedInOneLine)
+{
+    struct rejected {
+        std::initializer_list<const char*> args;
+        const char* error;
+    };
+    for (const rejected& r : std::initializer_list<rejected>{
+             {{"--jsn"}, "unknown option '--jsn' (did you mean '--json'?)"},
+             {{"0.05", "--JSON"}, "unknown option '--JSON' (did you mean '--json'?)"},
+             {{"--verfy"}, "unknown option '--verfy' (did you mean '--verify'?)"},
+             {{"--kernel=fft"}, "unknown option '--kernel' (did you mean '--kernels'?)"},
+             {{"--check_report", "r"},
+              "unknown option '--check_report' (did you mean '--check-report'?)"},
+             {{"--rep=3"}, "unknown option '--rep' (did you mean '--repeat'?)"},
+             {{"--bogus"}, "unknown option '--bogus'"},
+             {{"--ver"}, "unknown option '--ver'"},
+             {{"--json=yes"}, "option '--json' takes no value"},
+             {{"--plain="}, "option '--plain' takes no value"},
+             {{"--kernels"}, "option '--kernels' needs a value"},
+             {{"0.5", "--repeat"}, "option '--repeat' needs a value"},
+             {{"--kernels="},
+              "--kernels takes a comma-separated list of fft, sor, montecarlo, sparse and lu (or "
+              "all), not ''"},
+             {{"--kernels=fft,,lu"},
+              "--kernels takes a comma-separated list of fft, sor, montecarlo, sparse and lu (or "
+              "all), not 'fft,,lu'"},
+             {{"--repeat=0"}, "--repeat takes a whole number from 1 to 100, not '0'"},
+             {{"--repeat=101"}, "--repeat takes a whole number from 1 to 100, not '101'"},
+             {{"--repeat", "3x"}, "--repeat takes a whole number from 1 to 100, not '3x'"},
+             {{"--repeat=-1"}, "--repeat takes a whole number from 1 to 100, not '-1'"},
+             {{"--check-report="}, "--check-report needs a file name (or - for standard input)"},
+             {{"--check-report=r.txt", "--verify"},
+              "--check-report cannot be combined with --verify, --plain, --kernels or --repeat"},
+             {{"--plain", "--check-report=r.txt"},
+              "--check-report cannot be combined with --verify, --plain, --kernels or --repeat"},
+             {{"0.5", "--check-report=r.txt"},
+              "--check-report takes its sizes from the report, not from '0.5'"},
+             {{"--verify", "--plain"},
+              "--verify compares the fast kernels with the plain ones; with --plain it would "
+              "compare the plain kernels with themselves"},
          }) {
-        EXPECT_NE(read(bad).error, "") << *bad.begin();
+        EXPECT_EQ(read(r.args).error, r.error) << *r.args.begin();
     }
-    EXPECT_EQ(read({"--bogus"}).error, "unknown option '--bogus'");
+
+    // Hostile arguments are quoted short and printable.
+    std::string endless = "--" + std::string(100000, 'x');
+    std::string error = read({endless.c_str()}).error;
+    EXPECT_EQ(error, "unknown option '--" + std::string(58, 'x') + "...'");
+    EXPECT_EQ(read({"--kernels=f\nft"}).error.find('\n'), std::string::npos);
+}
+
+TEST(Options, EveryOptionIsInTheHelpAndNearestToItself)
+{
+    std::string usage = extended_usage();
+    for (const long_option& option : long_options()) {
+        SCOPED_TRACE(option.name);
+        EXPECT_NE(usage.find(std::string("\n  --") + option.name), std::string::npos);
+        EXPECT_EQ(nearest_option(option.name), option.name);
+    }
+    for (const std::string& line : lines_of(usage))
+        EXPECT_LE(line.size(), 96u) << line;
 }
 
 TEST(Options, HelpVersionAndErrorsThroughTheProgram)
@@ -86,7 +155,7 @@ TEST(Options, HelpVersionAndErrorsThroughTheProgram)
     program_output help = run_kalvento({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out, EXTENDED_USAGE);
+    EXPECT_EQ(help.out, extended_usage());
 
     program_output version = run_kalvento({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -94,15 +163,27 @@ TEST(Options, HelpVersionAndErrorsThroughTheProgram)
         std::regex_search(version.out, std::regex(R"(^kalvento [0-9]+\.[0-9]+\.[0-9]+\n)")));
     EXPECT_NE(version.out.find("code path: "), std::string::npos);
 
-    program_output unknown = run_kalvento({"--bogus", "0.01"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.out, "");
-    EXPECT_EQ(unknown.err, std::string("kalvento: unknown option '--bogus'\n\n") + EXTENDED_USAGE);
+    program_output misspelt = run_kalvento({"0.01", "--jsn"});
+    EXPECT_EQ(misspelt.status, 2);
+    EXPECT_EQ(misspelt.out, "");
+    EXPECT_EQ(misspelt.err, "kalvento: unknown option '--jsn' (did you mean '--json'?)\n"
+                            "Try 'kalvento --help'.\n");
 
-    // The classic help is untouched.
-    program_output classic = run_kalvento({"-h"});
-    EXPECT_EQ(classic.status, 0);
-    EXPECT_EQ(classic.err, "Usage: [-large | -huge #MB] [minimum_time]\n");
+    program_output both = run_kalvento({"--verify", "--plain", "0.01"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_EQ(both.err, "kalvento: --verify compares the fast kernels with the plain ones; with "
+                        "--plain it would compare the plain kernels with themselves\n"
+                        "Try 'kalvento --help'.\n");
+
+    // The classic help is untouched, after long options as well.
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"-h"}, {"-help", "0.5"}, {"--json", "-h"}}) {
+        program_output classic = run_kalvento(args);
+        EXPECT_EQ(classic.status, 0);
+        EXPECT_EQ(classic.out, "");
+        EXPECT_EQ(classic.err, "Usage: [-large | -huge #MB] [minimum_time]\n");
+    }
 }
 
 TEST(Options, VerifyFindsEveryKernelEqualToThePlainOnes)
@@ -140,7 +221,7 @@ TEST(Options, VerifyCatchesADifferentKernel)
 
 TEST(Options, JsonDocumentDescribesTheRun)
 {
-    program_output run = run_kalvento({"--json", "-huge", "1", "0.01"});
+    program_output run = run_kalvento({"-huge", "1", "--json", "0.01"});
     EXPECT_EQ(run.status, 0) << run.err;
     json document = json::parse(run.out);
     EXPECT_EQ(document["schema_version"], 1);
