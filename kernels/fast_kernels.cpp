@@ -1,31 +1,24 @@
 #include "kernels/fast_kernels.h"
 
-#include <type_traits>
+#include "kernels/simd/simd.h"
 
-#if defined(__AVX__)
-#include <immintrin.h>
-#endif
+#include <type_traits>
 
 namespace kalvento::KALVENTO_FAST_NS {
 
 namespace {
 
-// Calls a fast kernel and returns with the upper halves of the vector registers clear, whatever
-// path the compiler took out of it: legacy SSE code that runs afterwards (the plain kernels, the
-// C library) is several times slower while they are dirty.
+// Calls a fast kernel and returns with the vector registers as the code after it expects them
+// (on AVX, the upper halves clear), whatever path the compiler took out of the kernel.
 template <auto kernel, class Result, class... Args>
 Result with_clean_exit(Args... args)
 {
     if constexpr (std::is_void_v<Result>) {
         kernel(args...);
-#if defined(__AVX__)
-        _mm256_zeroupper();
-#endif
+        simd::end_of_kernel();
     } else {
         Result result = kernel(args...);
-#if defined(__AVX__)
-        _mm256_zeroupper();
-#endif
+        simd::end_of_kernel();
         return result;
     }
 }

@@ -1,0 +1,76 @@
+// The vector vocabulary of the fast kernels, for the instruction set this translation unit is
+// compiled for. The fast kernels are written once against it and compiled once per code path
+// (code_path.h); nothing outside kernels/simd/ and the dispatch asks which instruction set it has.
+//
+// In namespace kalvento::<path>::simd (a namespace per path, so that the same inline function
+// compiled for two instruction sets never meets at link time):
+//   vec, LANES            the vector of doubles of this path and its lane count
+//   short_vec, short_counts  the widest vector of at most 256 bits (AVX-512: __m256d), for work
+//                         that gains nothing from more width
+//   lanes, extent, counts  a set of lanes (what a comparison yields), the first few lanes (for
+//                         the partial forms), one 64-bit counter per lane
+//   load(p) load_aligned(p) store(p, v) store_aligned(p, v)
+//   first_lanes(count) load_first(p, e) store_first(p, v, e)   only the lanes of e touch memory
+//   broadcast(x) zero() lane_numbers()                           lane_numbers: 0.0, 1.0, 2.0, ...
+//   add sub mul (a, b)        one rounding each, never fused
+//   add_except_first(z, a, b) sub_except_first(z, a, b)          lane 0 from z, the others a +/- b
+//   select(s, if_set, otherwise) greater_than less_equal equal (a, b) -> lanes
+//   magnitude_of(a) greatest_lane(a) least_lane(a)
+//   interleave_low(a, b) interleave_high(a, b)   unpack within each 128-bit half:
+//                                                (a0, b0, a2, b2, ...), (a1, b1, a3, b3, ...)
+//   transpose(vec (&v)[LANES])                   v[i][l] becomes v[l][i]
+//   from_int32(p)             LANES 32-bit integers converted to doubles
+//   count_lanes(counts, s) total(counts)     counts start at zero<counts>()
+//   group, load_group(p) store_group(p, g) lag_window(older, newer) sub_wrap31(a, b)
+//                             five 32-bit generator values (Monte Carlo)
+//   end_of_kernel()           called as a fast kernel returns (clears the upper register halves)
+//   static_for<N>(f)          f(integral_constant<int, 0>) .. f(<N - 1>), inlined
+// The operations are overloaded on the vector type, and every path also has them on plain
+// doubles; the ones that make a vector take the type as a template argument for other widths
+// (load<__m256d>(p) on AVX-512). KALVENTO_INLINE, KALVENTO_INLINE_LAMBDA and KALVENTO_UNROLL(n)
+// are the inlining and unrolling macros of all fast kernels.
+#pragma once
+
+#if defined(__AVX512F__)
+#include "kernels/simd/avx512.h"
+#define KALVENTO_SIMD_PATH avx512_path
+#elif defined(__AVX2__)
+#include "kernels/simd/avx2.h"
+#define KALVENTO_SIMD_PATH avx2_path
+#elif defined(__SSE2__)
+#include "kernels/simd/sse2.h"
+#define KALVENTO_SIMD_PATH sse2_path
+#else
+#include "kernels/simd/scalar.h"
+#define KALVENTO_SIMD_PATH scalar_path
+#endif
+
+namespace kalvento::KALVENTO_FAST_NS::simd {
+
+using path = KALVENTO_SIMD_PATH;
+#undef KALVENTO_SIMD_PATH
+
+using vec = path::vec;
+constexpr int LANES = path::LANES;
+using lanes = path::lanes;
+using extent = path::extent;
+using counts = path::counts;
+// The widest vector of at most 256 bits, and its counters.
+using short_vec = path::short_vec;
+using short_counts = path::short_counts;
+using group = path::group;
+
+// clang-format off
+KALVENTO_INLINE vec load(const double* p) { return load<vec>(p); }
+KALVENTO_INLINE vec load_aligned(const double* p) { return load_aligned<vec>(p); }
+KALVENTO_INLINE vec broadcast(double x) { return broadcast<vec>(x); }
+KALVENTO_INLINE vec zero() { return zero<vec>(); }
+KALVENTO_INLINE vec lane_numbers() { return lane_numbers<vec>(); }
+KALVENTO_INLINE extent first_lanes(int count) { return path::first_lanes(count); }
+KALVENTO_INLINE vec load_first(const double* p, extent e) { return path::load_first(p, e); }
+KALVENTO_INLINE vec from_int32(const std::int32_t* p) { return from_int32<vec>(p); }
+KALVENTO_INLINE group load_group(const std::int32_t* p) { return load_group<group>(p); }
+KALVENTO_INLINE void end_of_kernel() { path::end_of_kernel(); }
+// clang-format on
+
+} // namespace kalvento::KALVENTO_FAST_NS::simd
