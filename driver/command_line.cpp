@@ -1,9 +1,11 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace kalvento {
 
@@ -39,24 +41,120 @@ problem_sizes sizes_from_megabytes(std::int32_t megabytes)
     return sizes;
 }
 
-std::int32_t read_megabytes(const char* text)
+namespace {
+
+// The blanks that atoi and atof skip before a number.
+bool is_blank(char c)
 {
-    // atoi's reading, but saturating: atoi itself has no defined result beyond the int range.
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+const char* skip_blanks(const char* p)
+{
+    while (is_blank(*p))
         ++p;
+    return p;
+}
+
+bool only_blanks(const char* p)
+{
+    return *skip_blanks(p) == 0;
+}
+
+// A "-huge" count as atoi reads it, saturating: atoi itself has no defined result beyond the int
+// range.
+struct count_reading {
+    std::int32_t megabytes; // clamped into 0 to MAX_MEGABYTES
+    bool number;            // the text begins with a number
+    bool whole;             // nothing but blanks follows the number
+    bool in_range;          // the number itself lies in 0 to MAX_MEGABYTES
+};
+
+count_reading read_count(const char* text)
+{
+    const char* p = skip_blanks(text);
     bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
+    const char* digits = p;
     std::int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > MAX_MEGABYTES)
-            break;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        value = std::min<std::int64_t>(value * 10 + (*p - '0'), MAX_MEGABYTES + 1);
+    bool number = p != digits;
+    bool in_range = !(negative && value > 0) && value <= MAX_MEGABYTES;
+    std::int32_t megabytes = negative ? 0 : static_cast<std::int32_t>(value);
+    return {std::min(megabytes, MAX_MEGABYTES), number, number && only_blanks(p), in_range};
+}
+
+bool classic_option(std::string_view arg)
+{
+    return arg == "-large" || arg == "-huge" || arg == "-help" || arg == "-h";
+}
+
+std::string seconds_text(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", seconds);
+    return text;
+}
+
+// What a minimum-time argument was read as, when that is not what it says.
+std::optional<std::string> min_seconds_note(const char* text)
+{
+    std::string stays = "the minimum time stays " + seconds_text(DEFAULT_MIN_SECONDS);
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (classic_option(text))
+        return quoted_argument(text) + " is ignored: only the first argument can be an option; " +
+               stays;
+    if (end == text)
+        return quoted_argument(text) + " is neither an option nor a number; " + stays;
+    if (!(value > 0.0 && std::isfinite(value)))
+        return "minimum time " + quoted_argument(text) +
+               " is not a positive, finite number of seconds; it stays " +
+               seconds_text(DEFAULT_MIN_SECONDS);
+    if (!only_blanks(end)) {
+        const char* start = skip_blanks(text);
+        std::string_view read(start, static_cast<std::size_t>(end - start));
+        return "minimum time " + quoted_argument(text) + " read only in part, as " +
+               std::string(read.substr(0, 40)) + (read.size() > 40 ? "..." : "") +
+               (read == "1" ? " second" : " seconds");
     }
-    if (negative)
-        return 0;
-    return value > MAX_MEGABYTES ? MAX_MEGABYTES : static_cast<std::int32_t>(value);
+    return std::nullopt;
+}
+
+std::optional<std::string> megabytes_note(const char* text, const count_reading& count)
+{
+    std::string quoted = "the -huge count " + quoted_argument(text);
+    std::string used = std::to_string(count.megabytes) + " megabytes";
+    if (!count.number)
+        return quoted + " is no number; read as " + used;
+    if (!count.in_range)
+        return quoted + " is out of range (0 to " + std::to_string(MAX_MEGABYTES) + "); read as " +
+               used;
+    if (!count.whole)
+        return quoted + " read only in part, as " + used;
+    return std::nullopt;
+}
+
+// Arguments after the minimum-time position, named one per line up to a bound.
+void note_ignored(std::vector<std::string>& notes, int argc, const char* const* argv, int first)
+{
+    constexpr int NAMED = 8;
+    for (int i = first; i < argc && i < first + NAMED; ++i)
+        notes.push_back(quoted_argument(argv[i]) + " is ignored: " +
+                        (classic_option(argv[i]) ? "only the first argument can be an option"
+                                                 : "nothing is read after the minimum time"));
+    if (argc - first > NAMED)
+        notes.push_back("and " + std::to_string(argc - first - NAMED) +
+                        " more arguments are ignored");
+}
+
+} // namespace
+
+std::int32_t read_megabytes(const char* text)
+{
+    return read_count(text).megabytes;
 }
 
 double read_min_seconds(const char* text)
@@ -82,13 +180,24 @@ run_settings read_command_line(int argc, const char* const* argv)
         settings.sizes = LARGE_SIZES;
         min_time_position = 2;
     } else if (std::strcmp(first, "-huge") == 0 && argc >= 3) {
-        std::int32_t megabytes = read_megabytes(argv[2]);
-        settings.sizes = sizes_from_megabytes(megabytes);
-        settings.megabytes = megabytes;
+        count_reading count = read_count(argv[2]);
+        settings.sizes = sizes_from_megabytes(count.megabytes);
+        settings.megabytes = count.megabytes;
+        if (std::optional<std::string> note = megabytes_note(argv[2], count))
+            settings.notes.push_back(*note);
         min_time_position = 3;
+    } else if (std::strcmp(first, "-huge") == 0) {
+        settings.notes.push_back("'-huge' needs a count of megabytes after it; the default "
+                                 "sizes run");
+        return settings;
     }
-    if (argc > min_time_position)
-        settings.min_seconds = read_min_seconds(argv[min_time_position]);
+    if (argc > min_time_position) {
+        const char* text = argv[min_time_position];
+        settings.min_seconds = read_min_seconds(text);
+        if (std::optional<std::string> note = min_seconds_note(text))
+            settings.notes.push_back(*note);
+    }
+    note_ignored(settings.notes, argc, argv, min_time_position + 1);
     return settings;
 }
 

@@ -1,13 +1,15 @@
 // The classic command line: [-large | -huge #MB] [minimum_time], or -help / -h.
 //
 // Only the first argument can be an option; the minimum time follows the option (or stands first
-// when there is none). Nothing is ever rejected: unusable arguments fall back to the defaults.
+// when there is none). Nothing is ever rejected: unusable arguments fall back to the defaults,
+// and each one that is not read as written gets a note for standard error.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kalvento {
 
@@ -30,6 +32,9 @@ struct run_settings {
     double min_seconds = DEFAULT_MIN_SECONDS; // positive and finite
     std::optional<std::int32_t> megabytes;    // present when "-huge" set the sizes
     bool help_requested = false;
+    // Each argument that was not read as written (a fallback, a part ignored, an argument past
+    // those read): one line each, for standard error, without the program name.
+    std::vector<std::string> notes;
 };
 
 // An argument as a message quotes it: in single quotes, control characters shown as '?', and cut

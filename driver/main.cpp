@@ -77,6 +77,8 @@ int run_program(int argc, char** argv)
 
     run_settings settings =
         parse_command_line(static_cast<int>(reading.classic.size()), reading.classic.data());
+    for (const std::string& note : settings.notes)
+        std::fprintf(stderr, "kalvento: %s\n", note.c_str());
     check_memory(settings.sizes, physical_memory_bytes());
     const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
     int status = run_session(settings, options, *shared,

@@ -66,6 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run_settings settings = read_command_line(static_cast<int>(classic.size()), classic.data());
     if (settings.help_requested)
         return 0;
+    require(settings.notes.size() <= 12);
+    for (const std::string& note : settings.notes)
+        require(note.find('\n') == std::string::npos && note.size() < 300);
     const problem_sizes& s = settings.sizes;
     require(settings.min_seconds > 0.0 && std::isfinite(settings.min_seconds));
     require(power_of_two(s.fft_points) && s.fft_points <= (1 << 29));

@@ -147,3 +147,66 @@ TEST(CommandLine, FloorLog2)
     EXPECT_EQ(floor_log2(393216), 18u);
     EXPECT_EQ(floor_log2(4294967295u), 31u);
 }
+
+TEST(CommandLine, NamesWhatIsNotReadAsWritten)
+{
+    struct noted {
+        std::initializer_list<const char*> args;
+        std::vector<std::string> notes;
+    };
+    for (const noted& n : std::initializer_list<noted>{
+             {{}, {}},
+             {{"0.5"}, {}},
+             {{"-large", "3"}, {}},
+             {{"-huge", "8", "+0.25"}, {}},
+             {{"-huge", " +8"}, {}},
+             {{"100ms"}, {"minimum time '100ms' read only in part, as 100 seconds"}},
+             {{"1s"}, {"minimum time '1s' read only in part, as 1 second"}},
+             {{" 1.5e1xyz"}, {"minimum time ' 1.5e1xyz' read only in part, as 1.5e1 seconds"}},
+             {{"0,1"},
+              {"minimum time '0,1' is not a positive, finite number of seconds; it stays 2.00"}},
+             {{"-large", "-3"},
+              {"minimum time '-3' is not a positive, finite number of seconds; it stays 2.00"}},
+             {{"inf"},
+              {"minimum time 'inf' is not a positive, finite number of seconds; it stays 2.00"}},
+             {{"-V"}, {"'-V' is neither an option nor a number; the minimum time stays 2.00"}},
+             {{"-version"},
+              {"'-version' is neither an option nor a number; the minimum time stays 2.00"}},
+             {{"-?"}, {"'-?' is neither an option nor a number; the minimum time stays 2.00"}},
+             {{"-large", "-huge"},
+              {"'-huge' is ignored: only the first argument can be an option; the minimum time "
+               "stays 2.00"}},
+             {{"0.05", "-large"},
+              {"'-large' is ignored: only the first argument can be an option"}},
+             {{"-huge"}, {"'-huge' needs a count of megabytes after it; the default sizes run"}},
+             {{"-huge", "abc"}, {"the -huge count 'abc' is no number; read as 0 megabytes"}},
+             {{"-huge", "-5"},
+              {"the -huge count '-5' is out of range (0 to 4095); read as 0 megabytes"}},
+             {{"-huge", "99999"},
+              {"the -huge count '99999' is out of range (0 to 4095); read as 4095 megabytes"}},
+             {{"-huge", "12.5", "1s"},
+              {"the -huge count '12.5' read only in part, as 12 megabytes",
+               "minimum time '1s' read only in part, as 1 second"}},
+             {{"3", "4", "-h"},
+              {"'4' is ignored: nothing is read after the minimum time",
+               "'-h' is ignored: only the first argument can be an option"}},
+         }) {
+        SCOPED_TRACE(n.args.size() ? *n.args.begin() : "none");
+        EXPECT_EQ(parse(n.args).notes, n.notes);
+    }
+
+    // However many arguments follow, the notes stay few.
+    std::vector<const char*> many(1000, "7");
+    many[0] = "kalvento";
+    std::vector<std::string> notes =
+        read_command_line(static_cast<int>(many.size()), many.data()).notes;
+    ASSERT_EQ(notes.size(), 9u);
+    EXPECT_EQ(notes.back(), "and 990 more arguments are ignored");
+}
+
+TEST(CommandLine, QuotesArgumentsShortAndPrintable)
+{
+    EXPECT_EQ(quoted_argument("-V"), "'-V'");
+    EXPECT_EQ(quoted_argument("a\tb\x7f"), "'a?b?'");
+    EXPECT_EQ(quoted_argument(std::string(61, '9')), "'" + std::string(60, '9') + "...'");
+}

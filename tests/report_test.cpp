@@ -113,6 +113,23 @@ TEST(Report, EmptySizesCompleteWithZeroRates)
     EXPECT_EQ(run.out.find("nan"), std::string::npos);
 }
 
+TEST(Report, ArgumentsNotReadAsWrittenAreNamedOnStandardErrorFirst)
+{
+    // The report is that of the arguments as read; the note says what they were read as.
+    program_output run = run_kalvento({"0.01", "-large"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kalvento: '-large' is ignored: only the first argument can be an option\n");
+    expect_report(run.out, report_template("Using       0.01 seconds min time per kernel.", "1024",
+                                           "100", "N=1000, nz=5000"));
+
+    // The note comes before the first kernel: a run of 100 seconds per kernel has named it
+    // long before its first kernel ends.
+    program_output stopped = run_kalvento({"100ms"}, "timeout 2");
+    EXPECT_EQ(stopped.status, 124);
+    EXPECT_EQ(stopped.err, "kalvento: minimum time '100ms' read only in part, as 100 seconds\n");
+    EXPECT_EQ(lines_of(stopped.out).size(), 6u);
+}
+
 TEST(Report, HelpGoesToStandardErrorOnly)
 {
     for (const std::vector<std::string>& args :
