@@ -59,31 +59,6 @@ bool read_decimal(const std::string& text, double& value)
     return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
 }
 
-// The largest repetition count a kernel's doubling reaches.
-std::int64_t doubling_limit(kernel_id kernel)
-{
-    return kernel == kernel_id::fft ? std::int64_t{1} << 62 : std::int64_t{1} << 30;
-}
-
-// Operations the report's rate credits to a kernel's final attempt.
-double final_attempt_operations(kernel_id kernel, const problem_sizes& s, std::int64_t reps)
-{
-    double count = static_cast<double>(reps);
-    switch (kernel) {
-    case kernel_id::fft:
-        return s.fft_points > 1 ? fft_flop_count(s.fft_points) * count : 0.0;
-    case kernel_id::sor:
-        return s.grid_size >= 3 ? sor_flop_count(s.grid_size, s.grid_size, 1) * count : 0.0;
-    case kernel_id::monte_carlo:
-        return 4.0 * count;
-    case kernel_id::sparse:
-        return csr_flop_count(s.sparse_rows, s.sparse_nonzeros, 1) * count;
-    case kernel_id::lu:
-        return lu_flop_count(s.grid_size) * count;
-    }
-    return 0.0;
-}
-
 bool same_sizes(const problem_sizes& a, const problem_sizes& b)
 {
     return a.fft_points == b.fft_points && a.grid_size == b.grid_size &&
@@ -179,17 +154,11 @@ report_reading read_classic_report(std::string_view text)
     }
 
     // Each kernel line: the rate, then its sizes.
-    const std::pair<const char*, const char*> kernel_lines[] = {
-        {"the FFT line", R"(FFT\s+Mflops:\s+(\S+)\s+\(N=(\d+)\))"},
-        {"the SOR line", R"(SOR\s+Mflops:\s+(\S+)\s+\((\d+) x (\d+)\))"},
-        {"the MonteCarlo line", R"(MonteCarlo:\s+Mflops:\s+(\S+))"},
-        {"the Sparse matmult line", R"(Sparse matmult\s+Mflops:\s+(\S+)\s+\(N=(\d+), nz=(\d+)\))"},
-        {"the LU line", R"(LU\s+Mflops:\s+(\S+)\s+\(M=(\d+), N=(\d+)\))"},
-    };
     std::int64_t numbers[5][2] = {};
     for (std::size_t k = 0; k < 5; ++k) {
-        if (!expect_line(reader, std::regex(kernel_lines[k].second), kernel_lines[k].first, m,
-                         reading.error))
+        const kernel_descriptor& kernel = kernel_table()[k];
+        if (!expect_line(reader, std::regex(report_line_pattern(kernel)),
+                         std::string("the ") + kernel.label + " line", m, reading.error))
             return reading;
         if (!read_decimal(m[1].str(), report.mflops[k]))
             return unreadable("the rate \"" + m[1].str() + "\" is not a number");
@@ -218,15 +187,14 @@ report_reading read_classic_report(std::string_view text)
     if (!read_decimal(m[1].str(), report.composite))
         return unreadable("the score \"" + m[1].str() + "\" is not a number");
 
-    const char* const rep_labels[] = {
-        "FFT reps:", "SOR reps:", "Montel Carlo reps:", "Sparse MatMult repss:", "LU reps:"};
     for (std::size_t k = 0; k < 5; ++k) {
-        std::string what = std::string("the line \"") + rep_labels[k] + "\"";
-        std::regex pattern(std::string(rep_labels[k]) + R"(\s+(\S+))");
+        const kernel_descriptor& kernel = kernel_table()[k];
+        std::string what = std::string("the line \"") + kernel.reps_label + "\"";
+        std::regex pattern(std::string(kernel.reps_label) + R"(\s+(\S+))");
         if (!expect_line(reader, pattern, what, m, reading.error))
             return reading;
         std::int64_t count = 0;
-        if (!read_integer(m[1].str(), count) || count < 1 || count > doubling_limit(RUN_ORDER[k]) ||
+        if (!read_integer(m[1].str(), count) || count < 1 || count > kernel.largest_reps ||
             (count & (count - 1)) != 0)
             return unreadable("the repetition count \"" + m[1].str() +
                               "\" is not a power of two that a run can reach");
@@ -263,13 +231,13 @@ std::string timing_inconsistency(const classic_report& report)
         std::size_t k = kernel_index(kernel);
         double rate = report.mflops[k];
         std::int64_t reps = report.reps[k];
-        double operations = final_attempt_operations(kernel, s, reps);
+        double operations = describe(kernel).attempt_operations(s, reps);
         if (rate - HALF_CENT <= 0.0 || operations <= 0.0)
             continue; // nothing was timed, or too slow to tell
         double longest = operations / ((rate - HALF_CENT) * 1e6);
         double shortest = operations / ((rate + HALF_CENT) * 1e6);
         double least_minimum = report.min_seconds - HALF_CENT;
-        if (reps < doubling_limit(kernel) && longest < least_minimum) {
+        if (reps < describe(kernel).largest_reps && longest < least_minimum) {
             std::snprintf(text, sizeof text,
                           "%s: %lld repetitions at %.2f Mflops last %.3g seconds, less than the "
                           "minimum time",

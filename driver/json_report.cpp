@@ -1,5 +1,7 @@
 #include "driver/json_report.h"
 
+#include "driver/report.h"
+
 #include <nlohmann/json.hpp>
 
 namespace kalvento {
@@ -17,18 +19,10 @@ namespace {
 
 json kernel_sizes(kernel_id kernel, const problem_sizes& sizes)
 {
-    switch (kernel) {
-    case kernel_id::fft:
-        return {{"points", sizes.fft_points}};
-    case kernel_id::sor:
-    case kernel_id::lu:
-        return {{"rows", sizes.grid_size}, {"columns", sizes.grid_size}};
-    case kernel_id::monte_carlo:
-        return json::object();
-    case kernel_id::sparse:
-        return {{"rows", sizes.sparse_rows}, {"nonzeros", sizes.sparse_nonzeros}};
-    }
-    return json::object();
+    json shown = json::object();
+    for (const shown_size& size : describe(kernel).sizes)
+        shown[size.json_name] = sizes.*size.field;
+    return shown;
 }
 
 json run_entry(const kernel_result& run)
@@ -38,10 +32,10 @@ json run_entry(const kernel_result& run)
             {"checksum", run.checksum}, {"checksum_text", checksum_text(run.checksum)}};
 }
 
-json context_of(const system_info& system, const std::string& timestamp,
-                const run_settings& settings, const extended_options& options,
-                const std::vector<std::string>& command_line)
+json context_of(const system_info& system, const std::string& timestamp, const run_context& run)
 {
+    const run_settings& settings = run.settings;
+    const extended_options& options = run.options;
     json kernels = json::array();
     for (kernel_id kernel : RUN_ORDER)
         if (options.kernels[kernel_index(kernel)])
@@ -59,7 +53,7 @@ json context_of(const system_info& system, const std::string& timestamp,
          {{"l1d", system.l1d_bytes}, {"l2", system.l2_bytes}, {"l3", system.l3_bytes}}},
         {"clock_resolution_seconds", system.clock_step_seconds},
         {"date", timestamp},
-        {"command_line", command_line},
+        {"command_line", run.command_line},
         {"sizes",
          {{"fft_points", s.fft_points},
           {"grid_size", s.grid_size},
@@ -75,19 +69,19 @@ json context_of(const system_info& system, const std::string& timestamp,
 } // namespace
 
 void write_json_report(std::FILE* out, const system_info& system, const std::string& timestamp,
-                       const run_settings& settings, const extended_options& options,
-                       const std::vector<std::string>& command_line, const session_outcome& session)
+                       const run_context& run, const session_outcome& session)
 {
+    const extended_options& options = run.options;
     json document;
     document["schema_version"] = JSON_SCHEMA_VERSION;
-    document["context"] = context_of(system, timestamp, settings, options, command_line);
+    document["context"] = context_of(system, timestamp, run);
     json kernels = json::array();
     bool all_verified = true;
     for (const kernel_outcome& outcome : session.kernels) {
         const kernel_result& first = outcome.runs.front();
         json entry = {{"name", kernel_name(outcome.kernel)},
                       {"label", kernel_label(outcome.kernel)},
-                      {"sizes", kernel_sizes(outcome.kernel, settings.sizes)}};
+                      {"sizes", kernel_sizes(outcome.kernel, run.settings.sizes)}};
         entry.update(run_entry(first));
         entry["mflops"] = outcome.median_mflops; // the first run's own rate is in "runs"
         if (options.repeat > 1) {
@@ -118,6 +112,14 @@ void write_json_report(std::FILE* out, const system_info& system, const std::str
     std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
     std::fputs(text.c_str(), out);
     std::fputc('\n', out);
+}
+
+void json_reporter::finish(const session_outcome& session)
+{
+    system_info system = read_system_info();
+    system.code_path = run.code_path;
+    write_json_report(out, system, utc_timestamp(), run, session);
+    flush_report(out);
 }
 
 } // namespace kalvento

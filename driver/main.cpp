@@ -2,6 +2,7 @@
 
 #include "driver/check_report.h"
 #include "driver/command_line.h"
+#include "driver/json_report.h"
 #include "driver/options.h"
 #include "driver/report.h"
 #include "driver/run.h"
@@ -81,8 +82,12 @@ int run_program(int argc, char** argv)
         std::fprintf(stderr, "kalvento: %s\n", note.c_str());
     check_memory(settings.sizes, physical_memory_bytes());
     const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
-    int status = run_session(settings, options, *shared,
-                             std::vector<std::string>(argv, argv + argc), measured);
+    run_context context{settings, options, std::vector<std::string>(argv, argv + argc),
+                        measured.name};
+    classic_reporter classic_report(stdout);
+    json_reporter json_report(stdout);
+    reporter* chosen[] = {options.json ? static_cast<reporter*>(&json_report) : &classic_report};
+    int status = run_session(context, *shared, measured, chosen);
     lagged_rng_destroy(std::move(shared));
     return status;
 }

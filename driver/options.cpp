@@ -41,9 +41,8 @@ std::string set_kernels(extended_options& options, std::string_view list)
                 known = true;
             }
         if (!known)
-            return "--kernels takes a comma-separated list of fft, sor, montecarlo, sparse and "
-                   "lu (or all), not " +
-                   quoted_argument(list);
+            return "--kernels takes a comma-separated list of " + kernel_names(", ", " and ") +
+                   " (or all), not " + quoted_argument(list);
         if (comma == std::string_view::npos)
             break;
         names.remove_prefix(comma + 1);
@@ -75,6 +74,9 @@ std::string set_check_report(extended_options& options, std::string_view file)
     return "";
 }
 
+// Stands in a help text for the kernels' names, which come from the kernel table.
+constexpr char KERNEL_NAMES[] = "KERNEL_NAMES";
+
 constexpr long_option LONG_OPTIONS[] = {
     {"help", nullptr, "this text", set_flag<&extended_options::show_help>},
     {"version", nullptr, "version, compiler, build flags and the code path this CPU selects",
@@ -91,7 +93,7 @@ constexpr long_option LONG_OPTIONS[] = {
      set_flag<&extended_options::plain>},
     {"kernels", "LIST",
      "run only these kernels, in the usual order (comma-separated, any case:\n"
-     "fft, sor, montecarlo, sparse, lu, or all); each gets exactly the data of\n"
+     "KERNEL_NAMES, or all); each gets exactly the data of\n"
      "a full run",
      set_kernels},
     {"repeat", "K",
@@ -261,9 +263,12 @@ Long options (anywhere before "--"; a value follows "=" or comes as the next arg
             usage.append("\n").append(HELP_COLUMN, ' ');
         else
             usage.append(HELP_COLUMN - synopsis.size(), ' ');
-        for (const char* c = option.help; *c; ++c) {
-            usage += *c;
-            if (*c == '\n')
+        std::string help = option.help;
+        if (std::size_t names = help.find(KERNEL_NAMES); names != std::string::npos)
+            help.replace(names, std::strlen(KERNEL_NAMES), kernel_names(", ", ", "));
+        for (char c : help) {
+            usage += c;
+            if (c == '\n')
                 usage.append(HELP_COLUMN, ' ');
         }
         usage += '\n';

@@ -16,6 +16,9 @@ constexpr char RESULTS_LEAD[] = "** for details. (Results can be submitted to ";
 static_assert(sizeof ADDRESS_LEAD - 1 + sizeof BENCHMARK_ADDRESS - 1 + 1 + 2 <= BANNER_WIDTH);
 static_assert(sizeof RESULTS_LEAD - 1 + sizeof RESULTS_ADDRESS - 1 + 2 + 2 <= BANNER_WIDTH);
 
+// Where the repetition counts start on their lines.
+constexpr int REPS_COLUMN = 23;
+
 const char* BANNER_EDGE = "**                                                              **\n";
 
 // text, padded with spaces to leave room for the closing "**", then the "**".
@@ -48,27 +51,12 @@ void write_settings_line(std::FILE* out, const run_settings& settings)
 void write_kernel_line(std::FILE* out, kernel_id kernel, const problem_sizes& sizes,
                        const kernel_result& result)
 {
-    switch (kernel) {
-    case kernel_id::fft:
-        std::fprintf(out, "FFT             Mflops: %8.2f    (N=%d) \n", result.mflops,
-                     sizes.fft_points);
-        break;
-    case kernel_id::sor:
-        std::fprintf(out, "SOR             Mflops: %8.2f    (%d x %d) \n", result.mflops,
-                     sizes.grid_size, sizes.grid_size);
-        break;
-    case kernel_id::monte_carlo:
-        std::fprintf(out, "MonteCarlo:     Mflops: %8.2f  \n", result.mflops);
-        break;
-    case kernel_id::sparse:
-        std::fprintf(out, "Sparse matmult  Mflops: %8.2f    (N=%d, nz=%d)  \n", result.mflops,
-                     sizes.sparse_rows, sizes.sparse_nonzeros);
-        break;
-    case kernel_id::lu:
-        std::fprintf(out, "LU              Mflops: %8.2f    (M=%d, N=%d) \n", result.mflops,
-                     sizes.grid_size, sizes.grid_size);
-        break;
-    }
+    const kernel_descriptor& d = describe(kernel);
+    std::int32_t shown[2] = {0, 0};
+    for (std::size_t i = 0; i < d.sizes.size(); ++i)
+        shown[i] = sizes.*d.sizes[i].field;
+    // Formats that show fewer sizes ignore the rest.
+    std::fprintf(out, d.line_format, result.mflops, shown[0], shown[1]);
 }
 
 report_summary summarize(std::span<const measured_kernel> measured)
@@ -85,34 +73,15 @@ report_summary summarize(std::span<const measured_kernel> measured)
     return {rate_sum / count, checksum_sum / count};
 }
 
-void write_summary(std::FILE* out, std::span<const measured_kernel> measured)
+void write_summary(std::FILE* out, const session_outcome& session)
 {
-    report_summary summary = summarize(measured);
     std::fputs("\n************************************\n", out);
-    std::fprintf(out, "Composite Score:       %8.2f\n", summary.composite);
+    std::fprintf(out, "Composite Score:       %8.2f\n", session.composite);
     std::fputs("************************************\n\n", out);
-    for (const measured_kernel& m : measured) {
-        const char* label = "";
-        switch (m.kernel) {
-        case kernel_id::fft:
-            label = "FFT reps:              ";
-            break;
-        case kernel_id::sor:
-            label = "SOR reps:              ";
-            break;
-        case kernel_id::monte_carlo:
-            label = "Montel Carlo reps:     ";
-            break;
-        case kernel_id::sparse:
-            label = "Sparse MatMult repss:  ";
-            break;
-        case kernel_id::lu:
-            label = "LU reps:               ";
-            break;
-        }
-        std::fprintf(out, "%s%" PRId64 "\n", label, m.result.reps);
-    }
-    std::fprintf(out, "\nchecksum:              %20.16e\n", summary.mean_checksum);
+    for (const kernel_outcome& outcome : session.kernels)
+        std::fprintf(out, "%-*s%" PRId64 "\n", REPS_COLUMN, describe(outcome.kernel).reps_label,
+                     outcome.runs.front().reps);
+    std::fprintf(out, "\nchecksum:              %20.16e\n", session.mean_checksum);
 }
 
 void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
@@ -129,6 +98,38 @@ void flush_report(std::FILE* out)
 {
     if (std::fflush(out) != 0 || std::ferror(out))
         fail("cannot write the report: %s", std::strerror(errno));
+}
+
+void classic_reporter::context(const run_context& context)
+{
+    sizes = context.settings.sizes;
+    verify = context.options.verify;
+    write_banner(out);
+    write_settings_line(out, context.settings);
+    flush_report(out);
+}
+
+void classic_reporter::kernel(const kernel_outcome& outcome)
+{
+    write_kernel_line(out, outcome.kernel, sizes, reported_result(outcome));
+    flush_report(out);
+}
+
+void classic_reporter::summary(const session_outcome& session)
+{
+    write_summary(out, session);
+    flush_report(out);
+}
+
+void classic_reporter::finish(const session_outcome& session)
+{
+    if (!verify)
+        return;
+    std::fputs("\n", out);
+    for (const kernel_outcome& outcome : session.kernels)
+        write_verification(out, outcome.kernel, outcome.runs.front().checksum,
+                           outcome.plain_checksum.value_or(0.0));
+    flush_report(out);
 }
 
 } // namespace kalvento

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/command_line.h"
+#include "driver/reporter.h"
 #include "driver/run.h"
 #include "kernels/calibration.h"
 
@@ -31,8 +32,8 @@ struct report_summary {
 };
 report_summary summarize(std::span<const measured_kernel> measured);
 
-// The summary over the measured kernels, in run order.
-void write_summary(std::FILE* out, std::span<const measured_kernel> measured);
+// The composite score, the repetition counts and the checksum.
+void write_summary(std::FILE* out, const session_outcome& session);
 
 // After a verified run: "verified", or both checksums when they differ.
 void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
@@ -40,5 +41,20 @@ void write_verification(std::FILE* out, kernel_id kernel, double measured_checks
 
 // Flushes the report so far; a report that cannot be written ends the run with a run_failure.
 void flush_report(std::FILE* out);
+
+// The classic report, written and flushed piece by piece as the run goes, so that a run that is
+// piped or interrupted still shows the kernels already measured.
+struct classic_reporter final : reporter {
+    explicit classic_reporter(std::FILE* out) : out(out) {}
+    void context(const run_context& context) override;
+    void kernel(const kernel_outcome& outcome) override;
+    void summary(const session_outcome& session) override;
+    void finish(const session_outcome& session) override;
+
+private:
+    std::FILE* out;
+    problem_sizes sizes{};
+    bool verify = false;
+};
 
 } // namespace kalvento

@@ -1,10 +1,5 @@
 #include "driver/run.h"
 
-#include "kernels/fft.h"
-#include "kernels/lu.h"
-#include "kernels/monte_carlo.h"
-#include "kernels/sor.h"
-#include "kernels/sparse.h"
 #include "support/failure.h"
 
 #include <algorithm>
@@ -12,55 +7,19 @@
 
 namespace kalvento {
 
-const char* kernel_name(kernel_id kernel)
-{
-    static const char* const NAMES[] = {"fft", "sor", "montecarlo", "sparse", "lu"};
-    return NAMES[kernel_index(kernel)];
-}
-
-const char* kernel_label(kernel_id kernel)
-{
-    static const char* const LABELS[] = {"FFT", "SOR", "MonteCarlo", "Sparse matmult", "LU"};
-    return LABELS[kernel_index(kernel)];
-}
-
-kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagged_rng& shared,
-                             const calibration& plan, const kernel_set& kernels)
-{
-    kernel_result result;
-    switch (kernel) {
-    case kernel_id::fft:
-        bench_fft(sizes.fft_points, shared, plan, kernels, result);
-        break;
-    case kernel_id::sor:
-        bench_sor(sizes.grid_size, shared, plan, kernels, result);
-        break;
-    case kernel_id::monte_carlo:
-        bench_monte_carlo(plan, kernels, result);
-        break;
-    case kernel_id::sparse:
-        bench_sparse(static_cast<std::uint32_t>(sizes.sparse_rows),
-                     static_cast<std::uint32_t>(sizes.sparse_nonzeros), shared, plan, kernels,
-                     result);
-        break;
-    case kernel_id::lu:
-        bench_lu(static_cast<std::uint32_t>(sizes.grid_size), shared, plan, kernels, result);
-        break;
-    }
-    return result;
-}
-
 void run_measurement(const problem_sizes& sizes, const run_plans& plans,
                      const kernel_selection& selection, lagged_rng& shared,
                      const kernel_set& kernels,
                      const std::function<void(kernel_id, const kernel_result&)>& measured)
 {
-    for (kernel_id kernel : RUN_ORDER) {
-        std::size_t k = kernel_index(kernel);
+    for (const kernel_descriptor& kernel : kernel_table()) {
+        std::size_t k = kernel_index(kernel.id);
         if (selection[k]) {
-            measured(kernel, measure_kernel(kernel, sizes, shared, plans[k], kernels));
+            kernel_result result;
+            kernel.measure(sizes, shared, plans[k], kernels, result);
+            measured(kernel.id, result);
         } else {
-            for (std::uint64_t draws = shared_draws(kernel, sizes); draws > 0; --draws)
+            for (std::uint64_t draws = kernel.shared_draws(sizes); draws > 0; --draws)
                 lagged_rng_step(shared);
         }
     }
@@ -83,52 +42,11 @@ std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
     return results;
 }
 
-std::uint64_t shared_draws(kernel_id kernel, const problem_sizes& sizes)
-{
-    std::uint64_t grid = static_cast<std::uint64_t>(sizes.grid_size);
-    std::uint64_t rows = static_cast<std::uint64_t>(sizes.sparse_rows);
-    std::uint64_t per_row = rows > 0 ? static_cast<std::uint64_t>(sizes.sparse_nonzeros) / rows : 0;
-    switch (kernel) {
-    case kernel_id::fft:
-        return 2 * static_cast<std::uint64_t>(sizes.fft_points);
-    case kernel_id::sor:
-    case kernel_id::lu:
-        return grid * grid;
-    case kernel_id::monte_carlo:
-        return 0;
-    case kernel_id::sparse:
-        return rows + per_row * rows;
-    }
-    return 0;
-}
-
-std::uint64_t kernel_bytes(kernel_id kernel, const problem_sizes& sizes)
-{
-    constexpr std::uint64_t D = sizeof(double);
-    constexpr std::uint64_t I = sizeof(std::int32_t);
-    std::uint64_t grid = static_cast<std::uint64_t>(sizes.grid_size);
-    std::uint64_t rows = static_cast<std::uint64_t>(sizes.sparse_rows);
-    switch (kernel) {
-    case kernel_id::fft:
-        return 2 * static_cast<std::uint64_t>(sizes.fft_points) * D;
-    case kernel_id::sor:
-        return grid * grid * D + grid * sizeof(double*);
-    case kernel_id::monte_carlo:
-        return 0;
-    case kernel_id::sparse:
-        return (shared_draws(kernel, sizes) + rows) * D +
-               (static_cast<std::uint64_t>(sizes.sparse_nonzeros) + rows + 1) * I;
-    case kernel_id::lu:
-        return 2 * (grid * grid * D + grid * sizeof(double*)) + grid * I;
-    }
-    return 0;
-}
-
 std::uint64_t run_peak_bytes(const problem_sizes& sizes)
 {
     std::uint64_t peak = 0;
-    for (kernel_id kernel : RUN_ORDER)
-        peak = std::max(peak, kernel_bytes(kernel, sizes));
+    for (const kernel_descriptor& kernel : kernel_table())
+        peak = std::max(peak, kernel.data_bytes(sizes));
     return peak;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "driver/command_line.h"
+#include "driver/kernel_table.h"
 #include "kernels/calibration.h"
 #include "kernels/kernel_set.h"
 #include "support/lagged_rng.h"
@@ -11,29 +12,9 @@
 
 namespace kalvento {
 
-enum class kernel_id { fft, sor, monte_carlo, sparse, lu };
-
-// Run order; the shared stream is consumed in this order, so it is part of the results.
-inline constexpr std::array<kernel_id, 5> RUN_ORDER{
-    kernel_id::fft, kernel_id::sor, kernel_id::monte_carlo, kernel_id::sparse, kernel_id::lu};
-
 // Kernels chosen to run, indexed like RUN_ORDER.
 using kernel_selection = std::array<bool, 5>;
 inline constexpr kernel_selection ALL_KERNELS{true, true, true, true, true};
-
-inline std::size_t kernel_index(kernel_id kernel)
-{
-    return static_cast<std::size_t>(kernel);
-}
-
-// The name of a kernel on the command line and in JSON ("fft", "sor", "montecarlo", "sparse",
-// "lu"), and its label in the report ("FFT", "SOR", "MonteCarlo", "Sparse matmult", "LU").
-const char* kernel_name(kernel_id kernel);
-const char* kernel_label(kernel_id kernel);
-
-// One kernel's measurement at the given sizes, drawing its data from the shared generator.
-kernel_result measure_kernel(kernel_id kernel, const problem_sizes& sizes, lagged_rng& shared,
-                             const calibration& plan, const kernel_set& kernels);
 
 // Calibration plans, one per kernel in RUN_ORDER.
 using run_plans = std::array<calibration, 5>;
@@ -62,12 +43,8 @@ std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
                                         const kernel_selection& selection, const kernel_reps& reps,
                                         const kernel_set& kernels);
 
-// How many values the kernel takes from the shared generator at these sizes.
-std::uint64_t shared_draws(kernel_id kernel, const problem_sizes& sizes);
-
-// The bytes of data a kernel holds at once; every kernel releases its data before the next one
-// starts, so a run's peak is the largest of these.
-std::uint64_t kernel_bytes(kernel_id kernel, const problem_sizes& sizes);
+// Every kernel releases its data before the next one starts, so a run's peak is the largest
+// kernel's data.
 std::uint64_t run_peak_bytes(const problem_sizes& sizes);
 
 // Physical memory of this machine in bytes, or 0 when the platform does not tell.

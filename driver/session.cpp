@@ -1,8 +1,6 @@
 #include "driver/session.h"
 
-#include "driver/json_report.h"
 #include "driver/report.h"
-#include "driver/system_info.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,25 +30,15 @@ void summarize_rates(kernel_outcome& outcome)
     outcome.max_mflops = *std::max_element(rates.begin(), rates.end());
 }
 
-// The classic report's view of an outcome: the first run, with the median rate.
-measured_kernel as_reported(const kernel_outcome& outcome)
-{
-    measured_kernel shown{outcome.kernel, outcome.runs.front()};
-    shown.result.mflops = outcome.median_mflops;
-    return shown;
-}
-
 } // namespace
 
-int run_session(const run_settings& settings, const extended_options& options, lagged_rng& shared,
-                const std::vector<std::string>& command_line, const kernel_set& measured_kernels)
+int run_session(const run_context& context, lagged_rng& shared, const kernel_set& measured_kernels,
+                std::span<reporter* const> reporters)
 {
-    bool classic = !options.json;
-    if (classic) {
-        write_banner(stdout);
-        write_settings_line(stdout, settings);
-        flush_report(stdout);
-    }
+    const run_settings& settings = context.settings;
+    const extended_options& options = context.options;
+    for (reporter* out : reporters)
+        out->context(context);
 
     session_outcome session;
     for (kernel_id kernel : RUN_ORDER)
@@ -74,24 +62,19 @@ int run_session(const run_settings& settings, const extended_options& options, l
                             if (!last_run)
                                 return;
                             summarize_rates(outcome);
-                            if (classic) {
-                                write_kernel_line(stdout, kernel, settings.sizes,
-                                                  as_reported(outcome).result);
-                                flush_report(stdout);
-                            }
+                            for (reporter* out : reporters)
+                                out->kernel(outcome);
                         });
     }
 
     std::vector<measured_kernel> reported;
     for (const kernel_outcome& outcome : session.kernels)
-        reported.push_back(as_reported(outcome));
+        reported.push_back({outcome.kernel, reported_result(outcome)});
     report_summary summary = summarize(reported);
     session.composite = summary.composite;
     session.mean_checksum = summary.mean_checksum;
-    if (classic) {
-        write_summary(stdout, reported);
-        flush_report(stdout);
-    }
+    for (reporter* out : reporters)
+        out->summary(session);
 
     bool all_verified = true;
     if (options.verify) {
@@ -100,25 +83,14 @@ int run_session(const run_settings& settings, const extended_options& options, l
             reps[kernel_index(outcome.kernel)] = outcome.runs.front().reps;
         std::array<kernel_result, 5> plain =
             replay_run(settings.sizes, options.kernels, reps, plain_kernels());
-        if (classic)
-            std::fputs("\n", stdout);
         for (kernel_outcome& outcome : session.kernels) {
             double plain_checksum = plain[kernel_index(outcome.kernel)].checksum;
             outcome.plain_checksum = plain_checksum;
             all_verified = all_verified && same_bits(outcome.runs.front().checksum, plain_checksum);
-            if (classic)
-                write_verification(stdout, outcome.kernel, outcome.runs.front().checksum,
-                                   plain_checksum);
         }
     }
-
-    if (options.json) {
-        system_info system = read_system_info();
-        system.code_path = measured_kernels.name;
-        write_json_report(stdout, system, utc_timestamp(), settings, options, command_line,
-                          session);
-    }
-    flush_report(stdout);
+    for (reporter* out : reporters)
+        out->finish(session);
     return all_verified ? 0 : 3;
 }
 

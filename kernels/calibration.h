@@ -34,6 +34,11 @@ inline calibration single_attempt()
     return calibration{0.0, 1};
 }
 
+// The largest power of two a doubling counter of type Count holds: 2^30 for 32 bits, 2^62 for 64.
+template <class Count>
+inline constexpr std::int64_t LARGEST_BATCH =
+    std::int64_t{1} << (std::numeric_limits<Count>::digits - 1);
+
 struct final_attempt {
     std::int64_t batch_size;
     double seconds;
@@ -44,7 +49,6 @@ struct final_attempt {
 template <class Count, class Attempt>
 final_attempt calibrate(const calibration& plan, cpu_timer& timer, Attempt&& run_batch)
 {
-    constexpr Count LARGEST_BATCH = Count(1) << (std::numeric_limits<Count>::digits - 1);
     Count batch_size = 1;
     for (;;) {
         cpu_timer_start(timer);
@@ -53,7 +57,7 @@ final_attempt calibrate(const calibration& plan, cpu_timer& timer, Attempt&& run
         double seconds = cpu_timer_read(timer);
         bool done =
             plan.replay_reps > 0 ? batch_size >= plan.replay_reps : seconds >= plan.min_seconds;
-        if (done || batch_size == LARGEST_BATCH)
+        if (done || batch_size == LARGEST_BATCH<Count>)
             return {batch_size, cpu_timer_read(timer)};
         batch_size *= 2;
     }

@@ -35,6 +35,11 @@ double fft_flop_count(std::int32_t points)
     return d + b;
 }
 
+double fft_attempt_operations(std::int32_t points, std::int64_t batch_size)
+{
+    return fft_has_work(points) ? fft_flop_count(points) * static_cast<double>(batch_size) : 0.0;
+}
+
 void fft_reorder(std::int32_t n, double* data)
 {
     std::int32_t points = n / 2;
@@ -136,21 +141,18 @@ void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,
         fail("out of memory for the FFT's stopwatch (N=%d)", points);
     fft_log2(points);
 
-    // One point transforms to itself: there is nothing to time.
-    bool has_work = points > 1;
-    final_attempt last = calibrate<std::int64_t>(has_work ? plan : single_attempt(), *timer,
-                                                 [&](std::int64_t batch_size) {
-                                                     for (std::int64_t r = 0; r < batch_size; ++r)
-                                                         kernels.fft_transform_pair(n, data.get());
-                                                 });
-    double ops = fft_flop_count(points);
+    final_attempt last = calibrate<fft_batch>(fft_has_work(points) ? plan : single_attempt(),
+                                              *timer, [&](fft_batch batch_size) {
+                                                  for (fft_batch r = 0; r < batch_size; ++r)
+                                                      kernels.fft_transform_pair(n, data.get());
+                                              });
     cpu_timer_destroy(std::move(timer));
 
     double sum = 0.0;
     for (std::int32_t i = 0; i < n; ++i)
         sum += data[i];
     result.checksum = sum / n;
-    result.operations = has_work ? ops * static_cast<double>(last.batch_size) : 0.0;
+    result.operations = fft_attempt_operations(points, last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
     result.reps = last.batch_size;

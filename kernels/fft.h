@@ -26,6 +26,18 @@ int fft_log2(std::int32_t points);
 // Operations credited to one transform of N points: (5N - 2) log2 N + 2(N + 1).
 double fft_flop_count(std::int32_t points);
 
+// The FFT's doubling counter is 64 bits wide, the other kernels' 32.
+using fft_batch = std::int64_t;
+
+// One point transforms to itself: there is nothing to time.
+inline bool fft_has_work(std::int32_t points)
+{
+    return points > 1;
+}
+
+// Operations credited to an attempt of batch_size transform pairs; 0 without work.
+double fft_attempt_operations(std::int32_t points, std::int64_t batch_size);
+
 // Puts the n / 2 points into bit-reversed order.
 void fft_reorder(std::int32_t n, double* data);
 

@@ -52,6 +52,11 @@ double lu_flop_count(std::int32_t n)
     return (((d + d) * d) * d) / 3.0;
 }
 
+double lu_attempt_operations(std::int32_t n, std::int64_t batch_size)
+{
+    return lu_has_work(n) ? lu_flop_count(n) * static_cast<double>(batch_size) : 0.0;
+}
+
 void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const kernel_set& kernels,
               kernel_result& result)
 {
@@ -77,8 +82,7 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
     }
 
     std::int32_t size = static_cast<std::int32_t>(n);
-    // An empty matrix has no centre element and nothing to factor.
-    bool has_work = n > 0;
+    bool has_work = lu_has_work(size);
     final_attempt last = calibrate<std::int32_t>(
         has_work ? plan : single_attempt(), *timer, [&](std::int32_t batch_size) {
             if (!has_work)
@@ -91,7 +95,6 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
                 kernels.lu_decompose(size, size, work, pivots.get());
             }
         });
-    double ops = lu_flop_count(size);
     cpu_timer_destroy(std::move(timer));
     pivots.reset();
 
@@ -101,7 +104,7 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
             sum += work[i][j];
     std::uint64_t cells = std::uint64_t{n} * n;
     result.checksum = has_work ? sum / static_cast<double>(cells) : 0.0;
-    result.operations = has_work ? ops * static_cast<double>(last.batch_size) : 0.0;
+    result.operations = lu_attempt_operations(size, last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
     matrix_free(n, n, work);

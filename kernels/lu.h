@@ -22,6 +22,15 @@ std::int32_t lu_decompose(std::int32_t m, std::int32_t n, row_matrix& a, std::in
 // 2N^3 / 3, not rounded to an integer.
 double lu_flop_count(std::int32_t n);
 
+// An empty matrix has no centre element and nothing to factor.
+inline bool lu_has_work(std::int32_t n)
+{
+    return n > 0;
+}
+
+// Operations credited to an attempt of batch_size factorisations; 0 without work.
+double lu_attempt_operations(std::int32_t n, std::int64_t batch_size);
+
 // The LU measurement: draws an n x n matrix, makes it diagonally dominant, then times
 // copy-adjust-factor repetitions on a working matrix.
 void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const kernel_set& kernels,

@@ -28,6 +28,11 @@ double monte_carlo_flop_count(std::int32_t samples)
     return samples * 4.0;
 }
 
+double monte_carlo_attempt_operations(std::int64_t batch_size)
+{
+    return monte_carlo_flop_count(static_cast<std::int32_t>(batch_size));
+}
+
 void bench_monte_carlo(const calibration& plan, const kernel_set& kernels, kernel_result& result)
 {
     double sum = 0.0;
@@ -36,9 +41,8 @@ void bench_monte_carlo(const calibration& plan, const kernel_set& kernels, kerne
         fail("out of memory for the Monte Carlo stopwatch");
     final_attempt last = calibrate<std::int32_t>(
         plan, *timer, [&](std::int32_t batch_size) { sum += kernels.monte_carlo_pi(batch_size); });
-    double ops = monte_carlo_flop_count(static_cast<std::int32_t>(last.batch_size));
-    result.operations = ops;
-    result.mflops = rate_mflops(ops, last.seconds);
+    result.operations = monte_carlo_attempt_operations(last.batch_size);
+    result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
     cpu_timer_destroy(std::move(timer));
     result.checksum = sum;

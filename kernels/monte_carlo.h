@@ -18,6 +18,9 @@ double monte_carlo_pi(std::int32_t samples);
 // Four operations per sample.
 double monte_carlo_flop_count(std::int32_t samples);
 
+// Operations credited to an attempt of batch_size samples; every attempt has work.
+double monte_carlo_attempt_operations(std::int64_t batch_size);
+
 // The Monte Carlo measurement; its checksum is the sum of the estimates of all attempts.
 void bench_monte_carlo(const calibration& plan, const kernel_set& kernels, kernel_result& result);
 

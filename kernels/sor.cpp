@@ -26,6 +26,11 @@ double sor_flop_count(std::int32_t m, std::int32_t n, std::int32_t batch_size)
     return (((n - 1.0) * (m - 1.0)) * batch_size) * 6.0;
 }
 
+double sor_attempt_operations(std::int32_t n, std::int64_t batch_size)
+{
+    return sor_has_work(n) ? sor_flop_count(n, n, static_cast<std::int32_t>(batch_size)) : 0.0;
+}
+
 void bench_sor(std::int32_t n, lagged_rng& g, const calibration& plan, const kernel_set& kernels,
                kernel_result& result)
 {
@@ -37,20 +42,16 @@ void bench_sor(std::int32_t n, lagged_rng& g, const calibration& plan, const ker
     if (!timer)
         fail("out of memory for SOR's stopwatch (%d x %d)", n, n);
 
-    // A grid without interior never changes: one attempt, and no rate.
-    bool has_work = n >= 3;
     final_attempt last = calibrate<std::int32_t>(
-        has_work ? plan : single_attempt(), *timer,
+        sor_has_work(n) ? plan : single_attempt(), *timer,
         [&](std::int32_t batch_size) { kernels.sor_sweep(n, n, SOR_OMEGA, grid, batch_size); });
-    std::int32_t batch_size = static_cast<std::int32_t>(last.batch_size);
-    double ops = sor_flop_count(n, n, batch_size);
 
     double sum = 0.0;
     for (std::int32_t i = 0; i < n; ++i)
         for (std::int32_t j = 0; j < n; ++j)
             sum += grid[i][j];
     std::int64_t cells = std::int64_t{n} * n;
-    result.operations = has_work ? ops : 0.0;
+    result.operations = sor_attempt_operations(n, last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
     result.checksum = cells > 0 ? sum / static_cast<double>(cells) : 0.0;

@@ -29,6 +29,11 @@ double csr_flop_count(std::int32_t n, std::int32_t nz, std::int32_t batch_size)
     return batch_size * (2.0 * stored);
 }
 
+double sparse_attempt_operations(std::int32_t n, std::int32_t nz, std::int64_t batch_size)
+{
+    return sparse_has_work(n) ? csr_flop_count(n, nz, static_cast<std::int32_t>(batch_size)) : 0.0;
+}
+
 void csr_pattern(std::int32_t n, std::int32_t nr, std::int32_t* row_start, std::int32_t* col_index)
 {
     row_start[0] = 0;
@@ -68,16 +73,14 @@ void bench_sparse(std::uint32_t n, std::uint32_t nz, lagged_rng& g, const calibr
         y[r] = 0.0;
     csr_pattern(rows, static_cast<std::int32_t>(nr), row_start.get(), col_index.get());
 
-    // Without rows there is nothing to multiply.
-    bool has_work = n > 0;
+    bool has_work = sparse_has_work(rows);
     final_attempt last = calibrate<std::int32_t>(
         has_work ? plan : single_attempt(), *timer, [&](std::int32_t batch_size) {
             kernels.csr_multiply(rows, y.get(), entry_value.get(), row_start.get(), col_index.get(),
                                  x.get(), batch_size);
         });
-    std::int32_t batch_size = static_cast<std::int32_t>(last.batch_size);
-    double ops = csr_flop_count(rows, static_cast<std::int32_t>(nz), batch_size);
-    result.operations = has_work ? ops : 0.0;
+    result.operations =
+        sparse_attempt_operations(rows, static_cast<std::int32_t>(nz), last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
 

@@ -22,6 +22,15 @@ void csr_multiply(std::int32_t n, double* y, const double* entry_value,
 // Two operations per stored entry, nz - (nz mod n) of them, per multiply.
 double csr_flop_count(std::int32_t n, std::int32_t nz, std::int32_t batch_size);
 
+// Without rows there is nothing to multiply.
+inline bool sparse_has_work(std::int32_t n)
+{
+    return n > 0;
+}
+
+// Operations credited to an attempt of batch_size multiplies; 0 without work.
+double sparse_attempt_operations(std::int32_t n, std::int32_t nz, std::int64_t batch_size);
+
 // The column pattern: row r holds entries r*nr to r*nr + nr - 1, the i-th in column i * step with
 // step = max(1, r / nr). Needs nr <= n.
 void csr_pattern(std::int32_t n, std::int32_t nr, std::int32_t* row_start, std::int32_t* col_index);

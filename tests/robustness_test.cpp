@@ -122,13 +122,13 @@ TEST(Robustness, OddCommandLinesComplete)
 TEST(Robustness, StreamOffsetsAndMemoryOfTheSizes)
 {
     problem_sizes d = DEFAULT_SIZES;
-    EXPECT_EQ(shared_draws(kernel_id::fft, d), 2048u);
-    EXPECT_EQ(shared_draws(kernel_id::sor, d), 10000u);
-    EXPECT_EQ(shared_draws(kernel_id::monte_carlo, d), 0u);
-    EXPECT_EQ(shared_draws(kernel_id::sparse, d), 6000u);
-    EXPECT_EQ(shared_draws(kernel_id::lu, d), 10000u);
-    EXPECT_EQ(shared_draws(kernel_id::sparse, problem_sizes{1, 0, 10, 95}), 100u);
-    EXPECT_EQ(shared_draws(kernel_id::sparse, problem_sizes{1, 0, 0, 95}), 0u);
+    EXPECT_EQ(describe(kernel_id::fft).shared_draws(d), 2048u);
+    EXPECT_EQ(describe(kernel_id::sor).shared_draws(d), 10000u);
+    EXPECT_EQ(describe(kernel_id::monte_carlo).shared_draws(d), 0u);
+    EXPECT_EQ(describe(kernel_id::sparse).shared_draws(d), 6000u);
+    EXPECT_EQ(describe(kernel_id::lu).shared_draws(d), 10000u);
+    EXPECT_EQ(describe(kernel_id::sparse).shared_draws(problem_sizes{1, 0, 10, 95}), 100u);
+    EXPECT_EQ(describe(kernel_id::sparse).shared_draws(problem_sizes{1, 0, 0, 95}), 0u);
 
     // Every kernel but Monte Carlo holds at most about twice the budget.
     for (std::int32_t mb : {1, 3, 8, 100, 1000, 4095}) {

@@ -1,0 +1,60 @@
+// The reporters: one per output format, fed by the run sequence, which itself never asks which
+// format it is writing. The classic report writes as the run goes; the JSON document is written
+// whole at the end.
+#pragma once
+
+#include "driver/command_line.h"
+#include "driver/kernel_table.h"
+#include "driver/options.h"
+#include "kernels/calibration.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kalvento {
+
+// What a run is, known before its first kernel starts.
+struct run_context {
+    run_settings settings;
+    extended_options options;
+    std::vector<std::string> command_line; // as the process received it
+    std::string code_path;                 // name of the kernel set measured
+};
+
+// Everything measured of one kernel.
+struct kernel_outcome {
+    kernel_id kernel;
+    std::vector<kernel_result> runs; // one per whole measurement, in order
+    double median_mflops = 0.0;
+    double min_mflops = 0.0;
+    double max_mflops = 0.0;
+    std::optional<double> plain_checksum; // with --verify: the plain kernels' checksum
+};
+
+// What the classic report shows of a kernel: the first run, with the median rate.
+inline kernel_result reported_result(const kernel_outcome& outcome)
+{
+    kernel_result shown = outcome.runs.front();
+    shown.mflops = outcome.median_mflops;
+    return shown;
+}
+
+struct session_outcome {
+    std::vector<kernel_outcome> kernels; // the selected ones, in run order
+    double composite = 0.0;              // mean of the median rates
+    double mean_checksum = 0.0;          // mean of the first run's checksums
+};
+
+// The run sequence calls, in this order: context once; kernel once per selected kernel, as soon
+// as its last run has ended; summary once the last kernel is done; finish at the very end, after
+// the verification when there is one (the outcomes then carry the plain checksums).
+struct reporter {
+    virtual ~reporter() = default;
+    virtual void context(const run_context& context) = 0;
+    virtual void kernel(const kernel_outcome& outcome) = 0;
+    virtual void summary(const session_outcome& session) = 0;
+    virtual void finish(const session_outcome& session) = 0;
+};
+
+} // namespace kalvento
