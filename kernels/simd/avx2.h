@@ -146,12 +146,77 @@ KALVENTO_INLINE avx2_group sub_wrap31(avx2_group a, avx2_group b)
     return {_mm256_min_epu32(k, _mm256_add_epi32(a.v, _mm256_xor_si256(modulus, b.v)))};
 }
 
+// Bit k of the index sets lane k.
+alignas(32) inline constexpr std::int64_t AVX2_LANE_MASKS[16][4] = {
+    {0, 0, 0, 0},   {-1, 0, 0, 0},   {0, -1, 0, 0},   {-1, -1, 0, 0},
+    {0, 0, -1, 0},  {-1, 0, -1, 0},  {0, -1, -1, 0},  {-1, -1, -1, 0},
+    {0, 0, 0, -1},  {-1, 0, 0, -1},  {0, -1, 0, -1},  {-1, -1, 0, -1},
+    {0, 0, -1, -1}, {-1, 0, -1, -1}, {0, -1, -1, -1}, {-1, -1, -1, -1}};
+
+KALVENTO_INLINE __m256d add_where(__m256d s, __m256d a, __m256d b, __m256d otherwise)
+{
+    return _mm256_blendv_pd(otherwise, _mm256_add_pd(a, b), s);
+}
+KALVENTO_INLINE __m256d broadcast_where(__m256d s, const double* p, __m256d otherwise)
+{
+    return _mm256_blendv_pd(otherwise, _mm256_broadcast_sd(p), s);
+}
+KALVENTO_INLINE __m256d shift_up(__m256d v, const double* p)
+{
+    return _mm256_blend_pd(_mm256_permute4x64_pd(v, 0x90), _mm256_broadcast_sd(p), 1);
+}
+// Two 128-bit pieces, low from p and high from q.
+KALVENTO_INLINE __m256d pieces(const double* p, const double* q)
+{
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), _mm_loadu_pd(q), 1);
+}
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void load_transposed(__m256d (&out)[COLUMNS], Row row)
+{
+    static_assert(COLUMNS == 4);
+    __m256d x0 = pieces(row(0), row(2));
+    __m256d x1 = pieces(row(1), row(3));
+    __m256d x2 = pieces(row(0) + 2, row(2) + 2);
+    __m256d x3 = pieces(row(1) + 2, row(3) + 2);
+    out[0] = _mm256_unpacklo_pd(x0, x1);
+    out[1] = _mm256_unpackhi_pd(x0, x1);
+    out[2] = _mm256_unpacklo_pd(x2, x3);
+    out[3] = _mm256_unpackhi_pd(x2, x3);
+}
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void store_transposed(Row row, const __m256d (&in)[COLUMNS])
+{
+    static_assert(COLUMNS == 4);
+    // y0 holds columns 0 and 1 of rows 0 and 2, y1 those of rows 1 and 3; y2 and y3 columns 2, 3.
+    __m256d y0 = _mm256_unpacklo_pd(in[0], in[1]);
+    __m256d y1 = _mm256_unpackhi_pd(in[0], in[1]);
+    __m256d y2 = _mm256_unpacklo_pd(in[2], in[3]);
+    __m256d y3 = _mm256_unpackhi_pd(in[2], in[3]);
+    _mm_storeu_pd(row(0), _mm256_castpd256_pd128(y0));
+    _mm_storeu_pd(row(0) + 2, _mm256_castpd256_pd128(y2));
+    _mm_storeu_pd(row(1), _mm256_castpd256_pd128(y1));
+    _mm_storeu_pd(row(1) + 2, _mm256_castpd256_pd128(y3));
+    _mm_storeu_pd(row(2), _mm256_extractf128_pd(y0, 1));
+    _mm_storeu_pd(row(2) + 2, _mm256_extractf128_pd(y2, 1));
+    _mm_storeu_pd(row(3), _mm256_extractf128_pd(y1, 1));
+    _mm_storeu_pd(row(3) + 2, _mm256_extractf128_pd(y3, 1));
+}
+
 struct avx2_path {
     using vec = __m256d;
     static constexpr int LANES = 4;
     using lanes = __m256d;
     using extent = __m256i;
     using counts = __m256i;
+    // Vector registers, for the register tiles of the kernels.
+    static constexpr int REGISTERS = 16;
+    // Whether a masked add is one instruction, as cheap as an add.
+    static constexpr bool NATIVE_MASKS = false;
+    // The lanes whose bits are set (bit k for lane k).
+    static lanes lanes_from_bits(unsigned bits)
+    {
+        return _mm256_load_pd(reinterpret_cast<const double*>(AVX2_LANE_MASKS[bits & 15]));
+    }
     static extent first_lanes(int count)
     {
         return _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3));

@@ -138,6 +138,74 @@ KALVENTO_INLINE std::int64_t total(__m512i counts)
     return _mm512_reduce_add_epi64(counts);
 }
 
+KALVENTO_INLINE __m512d add_where(__mmask8 s, __m512d a, __m512d b, __m512d otherwise)
+{
+    return _mm512_mask_add_pd(otherwise, s, a, b);
+}
+KALVENTO_INLINE __m512d broadcast_where(__mmask8 s, const double* p, __m512d otherwise)
+{
+    return _mm512_mask_broadcastsd_pd(otherwise, s, _mm_load_sd(p));
+}
+KALVENTO_INLINE __m512d shift_up(__m512d v, const double* p)
+{
+    return _mm512_castsi512_pd(
+        _mm512_alignr_epi64(_mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*p)), 7));
+}
+// The chunks of four at p and q, one in each 256-bit half.
+KALVENTO_INLINE __m512d two_chunks(const double* p, const double* q)
+{
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(p)), _mm256_loadu_pd(q), 1);
+}
+// An 8 x 4 transpose: rows 0, 2 | 1, 3 | 4, 6 | 5, 7 paired in halves, interleaved by 64-bit
+// element within 128-bit pieces, then the pieces gathered across the halves.
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void load_transposed(__m512d (&out)[COLUMNS], Row row)
+{
+    static_assert(COLUMNS == 4);
+    __m512d z0 = two_chunks(row(0), row(2));
+    __m512d z1 = two_chunks(row(1), row(3));
+    __m512d z2 = two_chunks(row(4), row(6));
+    __m512d z3 = two_chunks(row(5), row(7));
+    __m512d t0 = _mm512_unpacklo_pd(z0, z1);
+    __m512d t1 = _mm512_unpackhi_pd(z0, z1);
+    __m512d t2 = _mm512_unpacklo_pd(z2, z3);
+    __m512d t3 = _mm512_unpackhi_pd(z2, z3);
+    out[0] = _mm512_shuffle_f64x2(t0, t2, 0x88);
+    out[1] = _mm512_shuffle_f64x2(t1, t3, 0x88);
+    out[2] = _mm512_shuffle_f64x2(t0, t2, 0xdd);
+    out[3] = _mm512_shuffle_f64x2(t1, t3, 0xdd);
+}
+// The upper half of v to the four doubles at p, by a masked store from four doubles before them,
+// which costs no extraction; the masked-off part is not written, and may lie outside any array.
+KALVENTO_INLINE void store_upper_half(double* p, __m512d v)
+{
+    _mm512_mask_storeu_pd(p - 4, 0xf0, v);
+}
+// The inverse of load_transposed: the pieces gathered back into halves, then the elements.
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void store_transposed(Row row, const __m512d (&in)[COLUMNS])
+{
+    static_assert(COLUMNS == 4);
+    const __m512i low = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    __m512d t0 = _mm512_permutex2var_pd(in[0], low, in[2]);
+    __m512d t1 = _mm512_permutex2var_pd(in[1], low, in[3]);
+    __m512d t2 = _mm512_permutex2var_pd(in[0], high, in[2]);
+    __m512d t3 = _mm512_permutex2var_pd(in[1], high, in[3]);
+    __m512d z0 = _mm512_unpacklo_pd(t0, t1);
+    __m512d z1 = _mm512_unpackhi_pd(t0, t1);
+    __m512d z2 = _mm512_unpacklo_pd(t2, t3);
+    __m512d z3 = _mm512_unpackhi_pd(t2, t3);
+    _mm256_storeu_pd(row(0), _mm512_castpd512_pd256(z0));
+    _mm256_storeu_pd(row(1), _mm512_castpd512_pd256(z1));
+    _mm256_storeu_pd(row(4), _mm512_castpd512_pd256(z2));
+    _mm256_storeu_pd(row(5), _mm512_castpd512_pd256(z3));
+    store_upper_half(row(2), z0);
+    store_upper_half(row(3), z1);
+    store_upper_half(row(6), z2);
+    store_upper_half(row(7), z3);
+}
+
 // The generator's groups are those of AVX2.
 struct avx512_path {
     using vec = __m512d;
@@ -145,6 +213,12 @@ struct avx512_path {
     using lanes = __mmask8;
     using extent = __mmask8;
     using counts = __m512i;
+    // Vector registers, for the register tiles of the kernels.
+    static constexpr int REGISTERS = 32;
+    // Whether a masked add is one instruction, as cheap as an add.
+    static constexpr bool NATIVE_MASKS = true;
+    // The lanes whose bits are set (bit k for lane k).
+    static lanes lanes_from_bits(unsigned bits) { return static_cast<__mmask8>(bits); }
     static extent first_lanes(int count) { return __mmask8((1u << count) - 1); }
     // Only the lanes of e are read; the others are zero.
     static vec load_first(const double* p, extent e) { return _mm512_maskz_loadu_pd(e, p); }

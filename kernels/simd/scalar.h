@@ -131,6 +131,37 @@ KALVENTO_INLINE scalar_group sub_wrap31(scalar_group a, scalar_group b)
     return r;
 }
 
+// The wavefront's lane operations (SOR): with one lane, masks are a flag and transposes copy.
+// `s` lanes get a + b, the others keep `otherwise`.
+KALVENTO_INLINE double add_where(bool s, double a, double b, double otherwise)
+{
+    return s ? a + b : otherwise;
+}
+// `s` lanes get *p, the others keep `otherwise`.
+KALVENTO_INLINE double broadcast_where(bool s, const double* p, double otherwise)
+{
+    return s ? *p : otherwise;
+}
+// *p in lane 0, lane k - 1 of v in lane k.
+KALVENTO_INLINE double shift_up(double, const double* p)
+{
+    return *p;
+}
+// out[u] lane k = row(k)[u] for u < COLUMNS: COLUMNS values from each lane's row, transposed.
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void load_transposed(double (&out)[COLUMNS], Row row)
+{
+    static_assert(COLUMNS == 1);
+    out[0] = *row(0);
+}
+// The inverse of load_transposed: row(k)[u] = in[u] lane k.
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void store_transposed(Row row, const double (&in)[COLUMNS])
+{
+    static_assert(COLUMNS == 1);
+    *row(0) = in[0];
+}
+
 // A build without a vector instruction set: the vocabulary's vector is a double.
 struct scalar_path {
     using vec = double;
@@ -138,6 +169,12 @@ struct scalar_path {
     using lanes = bool;
     using extent = int;
     using counts = std::int64_t;
+    // Vector registers, for the register tiles of the kernels.
+    static constexpr int REGISTERS = 16;
+    // Whether a masked add is one instruction, as cheap as an add.
+    static constexpr bool NATIVE_MASKS = false;
+    // The lanes whose bits are set (bit k for lane k).
+    static lanes lanes_from_bits(unsigned bits) { return bits & 1; }
     static extent first_lanes(int count) { return count; }
     // Only the lanes of e are read; the others are zero.
     static vec load_first(const double* p, extent) { return *p; }

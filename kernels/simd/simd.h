@@ -19,6 +19,13 @@
 //   interleave_low(a, b) interleave_high(a, b)   unpack within each 128-bit half:
 //                                                (a0, b0, a2, b2, ...), (a1, b1, a3, b3, ...)
 //   transpose(vec (&v)[LANES])                   v[i][l] becomes v[l][i]
+//   load_transposed<C>(out, row) store_transposed<C>(row, in)   out[u] lane k = row(k)[u], u < C
+//                             (C = min(LANES, 4)): chunks of the lanes' rows, transposed
+//   lanes_from_bits(bits)     the lanes whose bits are set
+//   add_where(s, a, b, otherwise) broadcast_where(s, p, otherwise)   a + b, *p in the lanes of s
+//   shift_up(v, p)            *p in lane 0, lane k - 1 of v in lane k
+//   REGISTERS                 vector registers, for the register tiles
+//   NATIVE_MASKS              whether add_where costs no more than add (a mask register)
 //   from_int32(p)             LANES 32-bit integers converted to doubles
 //   count_lanes(counts, s) total(counts)     counts start at zero<counts>()
 //   group, load_group(p) store_group(p, g) lag_window(older, newer) sub_wrap31(a, b)
@@ -52,6 +59,8 @@ using path = KALVENTO_SIMD_PATH;
 
 using vec = path::vec;
 constexpr int LANES = path::LANES;
+constexpr int REGISTERS = path::REGISTERS;
+constexpr bool NATIVE_MASKS = path::NATIVE_MASKS;
 using lanes = path::lanes;
 using extent = path::extent;
 using counts = path::counts;
@@ -67,6 +76,7 @@ KALVENTO_INLINE vec broadcast(double x) { return broadcast<vec>(x); }
 KALVENTO_INLINE vec zero() { return zero<vec>(); }
 KALVENTO_INLINE vec lane_numbers() { return lane_numbers<vec>(); }
 KALVENTO_INLINE extent first_lanes(int count) { return path::first_lanes(count); }
+KALVENTO_INLINE lanes lanes_from_bits(unsigned bits) { return path::lanes_from_bits(bits); }
 KALVENTO_INLINE vec load_first(const double* p, extent e) { return path::load_first(p, e); }
 KALVENTO_INLINE vec from_int32(const std::int32_t* p) { return from_int32<vec>(p); }
 KALVENTO_INLINE group load_group(const std::int32_t* p) { return load_group<group>(p); }

@@ -142,12 +142,51 @@ KALVENTO_INLINE sse2_group sub_wrap31(sse2_group a, sse2_group b)
     return {wrap31(_mm_sub_epi32(a.low, b.low)), wrap31(_mm_sub_epi32(a.high, b.high))};
 }
 
+KALVENTO_INLINE __m128d add_where(__m128d s, __m128d a, __m128d b, __m128d otherwise)
+{
+    return select(s, _mm_add_pd(a, b), otherwise);
+}
+KALVENTO_INLINE __m128d broadcast_where(__m128d s, const double* p, __m128d otherwise)
+{
+    return select(s, _mm_load1_pd(p), otherwise);
+}
+KALVENTO_INLINE __m128d shift_up(__m128d v, const double* p)
+{
+    return _mm_unpacklo_pd(_mm_load_sd(p), v);
+}
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void load_transposed(__m128d (&out)[COLUMNS], Row row)
+{
+    static_assert(COLUMNS == 2);
+    __m128d x0 = _mm_loadu_pd(row(0));
+    __m128d x1 = _mm_loadu_pd(row(1));
+    out[0] = _mm_unpacklo_pd(x0, x1);
+    out[1] = _mm_unpackhi_pd(x0, x1);
+}
+template <int COLUMNS, class Row>
+KALVENTO_INLINE void store_transposed(Row row, const __m128d (&in)[COLUMNS])
+{
+    static_assert(COLUMNS == 2);
+    _mm_storeu_pd(row(0), _mm_unpacklo_pd(in[0], in[1]));
+    _mm_storeu_pd(row(1), _mm_unpackhi_pd(in[0], in[1]));
+}
+
 struct sse2_path {
     using vec = __m128d;
     static constexpr int LANES = 2;
     using lanes = __m128d;
     using extent = int; // the count of lanes, 1 or 2
     using counts = __m128i;
+    // Vector registers, for the register tiles of the kernels.
+    static constexpr int REGISTERS = 16;
+    // Whether a masked add is one instruction, as cheap as an add.
+    static constexpr bool NATIVE_MASKS = false;
+    // The lanes whose bits are set (bit k for lane k).
+    static lanes lanes_from_bits(unsigned bits)
+    {
+        return _mm_castsi128_pd(_mm_set_epi64x(-static_cast<long long>((bits >> 1) & 1),
+                                               -static_cast<long long>(bits & 1)));
+    }
     static extent first_lanes(int count) { return count; }
     // Only the lanes of e are read; the others are zero.
     static vec load_first(const double* p, extent e)
