@@ -2,6 +2,7 @@
 
 #include "driver/check_report.h"
 #include "driver/command_line.h"
+#include "driver/compare.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
 #include "driver/report.h"
@@ -73,6 +74,8 @@ int run_program(int argc, char** argv)
         return 0;
     }
 
+    if (!options.compare.empty())
+        return run_comparison(options.compare[0], options.compare[1], options.json);
     if (options.check_report)
         return check_report(*options.check_report, options.json, selected_kernels());
 
