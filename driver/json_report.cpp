@@ -1,5 +1,6 @@
 #include "driver/json_report.h"
 
+#include "driver/file_output.h"
 #include "driver/report.h"
 
 #include <nlohmann/json.hpp>
@@ -52,6 +53,11 @@ json context_of(const system_info& system, const std::string& timestamp, const r
         {"cache_bytes",
          {{"l1d", system.l1d_bytes}, {"l2", system.l2_bytes}, {"l3", system.l3_bytes}}},
         {"clock_resolution_seconds", system.clock_step_seconds},
+        {"clock", TIMING_CLOCK},
+        {"clock_step_seconds", system.measured_clock_step_seconds > 0.0
+                                   ? json(system.measured_clock_step_seconds)
+                                   : json(nullptr)},
+        {"code_path_flags", code_path_flags(system.code_path)},
         {"date", timestamp},
         {"command_line", run.command_line},
         {"sizes",
@@ -63,6 +69,7 @@ json context_of(const system_info& system, const std::string& timestamp, const r
         {"megabytes", settings.megabytes ? json(*settings.megabytes) : json(nullptr)},
         {"kernels", kernels},
         {"repeat", options.repeat},
+        {"warnings", run.warnings},
     };
 }
 
@@ -114,12 +121,29 @@ void write_json_report(std::FILE* out, const system_info& system, const std::str
     std::fputc('\n', out);
 }
 
-void json_reporter::finish(const session_outcome& session)
+void write_json_document(std::FILE* out, const run_context& run, const session_outcome& session)
 {
     system_info system = read_system_info();
     system.code_path = run.code_path;
+    system.measured_clock_step_seconds = measured_clock_step_seconds();
     write_json_report(out, system, utc_timestamp(), run, session);
+}
+
+void json_reporter::finish(const session_outcome& session)
+{
+    write_json_document(out, run, session);
     flush_report(out);
+}
+
+void json_file_reporter::context(const run_context& context)
+{
+    check_file_writable(path);
+    run = context;
+}
+
+void json_file_reporter::finish(const session_outcome& session)
+{
+    write_whole_file(path, [&](std::FILE* out) { write_json_document(out, run, session); });
 }
 
 } // namespace kalvento

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kalvento {
@@ -27,6 +28,23 @@ struct json_reporter final : reporter {
 
 private:
     std::FILE* out;
+    run_context run;
+};
+
+// The document of a run that has ended, with what this machine and build say about themselves.
+void write_json_document(std::FILE* out, const run_context& run, const session_outcome& session);
+
+// The JSON document written whole to a file (--export-json) beside another report. A file that
+// cannot be created is found before the first kernel runs.
+struct json_file_reporter final : reporter {
+    explicit json_file_reporter(std::string path) : path(std::move(path)) {}
+    void context(const run_context& context) override;
+    void kernel(const kernel_outcome&) override {}
+    void summary(const session_outcome&) override {}
+    void finish(const session_outcome& session) override;
+
+private:
+    std::string path;
     run_context run;
 };
 

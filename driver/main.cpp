@@ -3,6 +3,7 @@
 #include "driver/check_report.h"
 #include "driver/command_line.h"
 #include "driver/compare.h"
+#include "driver/environment.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
 #include "driver/report.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,10 +88,16 @@ int run_program(int argc, char** argv)
     check_memory(settings.sizes, physical_memory_bytes());
     const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
     run_context context{settings, options, std::vector<std::string>(argv, argv + argc),
-                        measured.name};
+                        measured.name, environment_warnings(this_environment())};
+    show_warnings(stderr, context.warnings);
     classic_reporter classic_report(stdout);
     json_reporter json_report(stdout);
-    reporter* chosen[] = {options.json ? static_cast<reporter*>(&json_report) : &classic_report};
+    std::optional<json_file_reporter> exported;
+    std::vector<reporter*> chosen;
+    // First, so that a file that cannot be written is refused before the report begins.
+    if (options.export_json)
+        chosen.push_back(&exported.emplace(*options.export_json));
+    chosen.push_back(options.json ? static_cast<reporter*>(&json_report) : &classic_report);
     int status = run_session(context, *shared, measured, chosen);
     lagged_rng_destroy(std::move(shared));
     return status;

@@ -74,6 +74,23 @@ std::string set_check_report(extended_options& options, std::string_view file)
     return "";
 }
 
+std::string set_export_json(extended_options& options, std::string_view file)
+{
+    if (file.empty())
+        return "--export-json needs a file name";
+    options.export_json = std::string(file);
+    return "";
+}
+
+// BASE is the option's value; NEW is the one classic argument (see read_long_options).
+std::string set_compare(extended_options& options, std::string_view base)
+{
+    if (base.empty())
+        return "--compare needs two files: --compare BASE NEW";
+    options.compare = {std::string(base)};
+    return "";
+}
+
 // Stands in a help text for the kernels' names, which come from the kernel table.
 constexpr char KERNEL_NAMES[] = "KERNEL_NAMES";
 
@@ -104,6 +121,14 @@ constexpr long_option LONG_OPTIONS[] = {
      "recompute the checksum of a classic report (FILE, or - for standard\n"
      "input) and say whether it is genuine",
      set_check_report},
+    {"export-json", "FILE",
+     "write the JSON document to FILE as well, beside the classic report (whole\n"
+     "or not at all)",
+     set_export_json},
+    {"compare", "BASE NEW",
+     "compare two results (JSON documents of --json or classic reports): median\n"
+     "rates, ratio NEW/BASE and a Mann-Whitney U test per kernel",
+     set_compare},
 };
 
 const long_option* find_option(std::string_view name)
@@ -142,6 +167,9 @@ std::string check_combination(const extended_options& o, std::span<const char* c
 {
     if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
         return "--check-report cannot be combined with --verify, --plain, --kernels or --repeat";
+    if (!o.compare.empty() && (o.check_report || o.export_json || o.verify || o.plain ||
+                               o.repeat != 1 || o.kernels != ALL_KERNELS))
+        return "--compare takes two result files and no other option but --json";
     if (o.check_report && classic.size() > 1)
         return "--check-report takes its sizes from the report, not from " +
                quoted_argument(classic[1]);
@@ -228,6 +256,12 @@ options_reading read_long_options(int argc, const char* const* argv)
         if (!problem.empty())
             return fail_with(problem);
     }
+    if (!reading.options.compare.empty()) {
+        if (reading.classic.size() != 2)
+            return fail_with("--compare needs two files: --compare BASE NEW");
+        reading.options.compare.push_back(reading.classic[1]);
+        reading.classic.resize(1);
+    }
     std::string problem = check_combination(reading.options, reading.classic);
     if (!problem.empty())
         return fail_with(problem);
@@ -280,7 +314,8 @@ Sizes:              FFT points     grid (SOR, LU)   sparse rows   sparse non-zer
   -huge MB          2^floor(log2 n) floor(sqrt n)   n / 8         n     (n = MB x 131072)
 
 Exit status: 0 success; 1 the run failed (out of memory, report not written); 2 unusable long
-options or an unreadable report; 3 a checksum that --verify or --check-report found different.
+options, or an unreadable report or result file; 3 a checksum that --verify or --check-report
+found different.
 )";
     return usage;
 }

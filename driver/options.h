@@ -27,6 +27,8 @@ struct extended_options {
     kernel_selection kernels = ALL_KERNELS;  // which kernels run
     int repeat = 1;                          // whole measurements, 1 to MAX_REPEAT
     std::optional<std::string> check_report; // a report to check ("-": standard input)
+    std::optional<std::string> export_json;  // a file for the JSON document beside the report
+    std::vector<std::string> compare;        // BASE and NEW of --compare, when given
 };
 
 // One long option. `value_name` is null for an option that takes no value. `apply` records the

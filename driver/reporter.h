@@ -20,6 +20,7 @@ struct run_context {
     extended_options options;
     std::vector<std::string> command_line; // as the process received it
     std::string code_path;                 // name of the kernel set measured
+    std::vector<std::string> warnings;     // about the machine, checked before the run
 };
 
 // Everything measured of one kernel.

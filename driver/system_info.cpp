@@ -3,6 +3,7 @@
 #include "driver/build_info.h"
 #include "kernels/code_path.h"
 
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <unistd.h>
@@ -59,6 +60,40 @@ system_info read_system_info()
 #endif
     info.clock_step_seconds = 1.0 / CLOCKS_PER_SEC;
     return info;
+}
+
+std::string code_path_flags(const std::string& kernel_set_name)
+{
+    struct path_flags {
+        const char* name;
+        const char* flags;
+    };
+    static const path_flags TABLE[] = KALVENTO_PATH_FLAG_TABLE;
+    std::string flags = KALVENTO_PLAIN_FLAGS;
+    for (const path_flags& path : TABLE)
+        if (kernel_set_name == path.name && *path.flags)
+            flags = flags + " " + path.flags;
+    return flags;
+}
+
+double measured_clock_step_seconds()
+{
+    constexpr int TICKS = 8;
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(CLOCK_PROBE_SECONDS);
+    std::clock_t last = std::clock();
+    std::clock_t step = 0;
+    for (int ticks = 0; ticks < TICKS && std::chrono::steady_clock::now() < deadline;) {
+        std::clock_t now = std::clock();
+        if (now == last)
+            continue;
+        // Every change is a whole number of steps: the smallest one seen is the step.
+        if (now > last && (step == 0 || now - last < step))
+            step = now - last;
+        last = now;
+        ++ticks;
+    }
+    return static_cast<double>(step) / CLOCKS_PER_SEC;
 }
 
 std::string utc_timestamp()

@@ -59,7 +59,7 @@ session_outcome known_session()
 
 run_context context_of(const run_settings& settings, const extended_options& options = {})
 {
-    return run_context{settings, options, {"kalvento", "0.5"}, "plain"};
+    return run_context{settings, options, {"kalvento", "0.5"}, "plain", {}};
 }
 
 // Runs the reporter through a whole session.
