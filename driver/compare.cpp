@@ -139,11 +139,10 @@ void read_json_context(const json& context, result_file& file)
 {
     if (!context.is_object())
         return;
-    const std::pair<const char*, const char*> TEXT_FIELDS[] = {{"code_path", "code path"},
-                                                               {"compiler", "compiler"},
-                                                               {"build_flags", "build flags"},
-                                                               {"cpu_model", "CPU model"},
-                                                               {"version", "version"}};
+    const std::pair<const char*, const char*> TEXT_FIELDS[] = {
+        {"code_path", "code path"},     {"compiler", "compiler"},
+        {"build_flags", "build flags"}, {"code_path_flags", "code path flags"},
+        {"cpu_model", "CPU model"},     {"version", "version"}};
     for (auto [key, name] : TEXT_FIELDS) {
         auto field = context.find(key);
         if (field != context.end() && field->is_string())
@@ -463,7 +462,7 @@ void write_comparison(std::FILE* out, const result_file& base, const result_file
                                   : ("Same context: " + same).c_str());
     }
     for (const context_difference& d : result.differences)
-        std::fprintf(out, "differs: %-13s base %s\n         %-13s new  %s\n", d.name.c_str(),
+        std::fprintf(out, "differs: %-16s base %s\n         %-16s new  %s\n", d.name.c_str(),
                      d.base_value.c_str(), "", d.new_value.c_str());
     std::fprintf(out, "\n%-16s %12s %12s %10s %9s  %s\n", "Kernel", "base Mflops", "new Mflops",
                  "new/base", "runs", "Mann-Whitney U");

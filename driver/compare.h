@@ -24,7 +24,7 @@ inline constexpr std::size_t MAX_COMPARED_RUNS = 1000;
 inline constexpr double SHORT_MIN_SECONDS = 0.1;
 
 // A context field that matters for a comparison, as it is shown: "code path", "compiler",
-// "build flags", "CPU model", "version", "sizes", "minimum time".
+// "build flags", "code path flags", "CPU model", "version", "sizes", "minimum time".
 struct context_field {
     std::string name;
     std::string value;

@@ -1,4 +1,5 @@
 #include "driver/compare.h"
+#include "driver/options.h"
 #include "program_runner.h"
 
 #include <cstdio>
@@ -234,6 +235,37 @@ TEST(CompareResults, OnlyKernelsInBothAndWarningsOfOneSide)
     EXPECT_FALSE(compare_results(b, n));
 }
 
+options_reading read_options(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "kalvento");
+    return read_long_options(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CompareOptions, TwoFilesInAnyOfTheUsualForms)
+{
+    for (auto args :
+         std::vector<std::vector<const char*>>{{"--compare", "a.json", "b.json"},
+                                               {"--compare=a.json", "b.json"},
+                                               {"--compare", "a.json", "--json", "b.json"},
+                                               {"--json", "--compare=a.json", "--", "b.json"}}) {
+        options_reading reading = read_options(args);
+        ASSERT_EQ(reading.error, "") << args[0];
+        EXPECT_EQ(reading.options.compare, (std::vector<std::string>{"a.json", "b.json"}));
+        EXPECT_EQ(reading.classic.size(), 1u);
+    }
+    EXPECT_TRUE(read_options({"--compare", "a.json", "b.json", "--json"}).options.json);
+    for (auto args :
+         std::vector<std::vector<const char*>>{{"--compare", "a.json"},
+                                               {"--compare", "a", "b", "c"},
+                                               {"--compare="},
+                                               {"--compare", "a", "b", "--plain"},
+                                               {"--compare", "a", "b", "--repeat=3"},
+                                               {"--compare", "a", "b", "--export-json=x"}})
+        EXPECT_NE(read_options(args).error, "") << args.size();
+    EXPECT_EQ(*read_options({"--export-json", "x.json", "0.5"}).options.export_json, "x.json");
+    EXPECT_NE(read_options({"--export-json="}).error, "");
+}
+
 // Writes `text` to a temporary file that is removed at the end of the test.
 struct temporary_file {
     explicit temporary_file(const std::string& text)
@@ -262,8 +294,8 @@ TEST(CompareProgram, PrintsOneRowPerKernelThenCompositeAndGeometricMean)
     ASSERT_EQ(lines.size(), 13u) << out.out;
     EXPECT_EQ(lines[0], "base: " + base.path);
     EXPECT_EQ(lines[1], "new:  " + next.path);
-    EXPECT_EQ(lines[2], "differs: code path     base plain");
-    EXPECT_EQ(lines[3], "                       new  avx512");
+    EXPECT_EQ(lines[2], "differs: code path        base plain");
+    EXPECT_EQ(lines[3], "                          new  avx512");
     EXPECT_EQ(lines[5], "Kernel            base Mflops   new Mflops   new/base      runs  "
                         "Mann-Whitney U");
     EXPECT_EQ(lines[6], "FFT                   1000.00      2500.00     2.500x       5/5  p=0.008");
