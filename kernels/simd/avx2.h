@@ -202,12 +202,53 @@ KALVENTO_INLINE void store_transposed(Row row, const __m256d (&in)[COLUMNS])
     _mm_storeu_pd(row(3) + 2, _mm256_extractf128_pd(y3, 1));
 }
 
+template <>
+KALVENTO_INLINE __m256d load_indexed<__m256d>(const double* x, const std::int32_t* c)
+{
+    __m128d x01 = _mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1]));
+    __m128d x23 = _mm_unpacklo_pd(_mm_load_sd(x + c[2]), _mm_load_sd(x + c[3]));
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(x01), x23, 1);
+}
+template <>
+KALVENTO_INLINE __m256d from_doubles<__m256d>(const double* x)
+{
+    __m128d x01 = _mm_unpacklo_pd(_mm_set_sd(x[0]), _mm_set_sd(x[1]));
+    __m128d x23 = _mm_unpacklo_pd(_mm_set_sd(x[2]), _mm_set_sd(x[3]));
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(x01), x23, 1);
+}
+KALVENTO_INLINE double add_in_order(double sum, __m256d p)
+{
+    __m128d p01 = _mm256_castpd256_pd128(p);
+    __m128d p23 = _mm256_extractf128_pd(p, 1);
+    sum += _mm_cvtsd_f64(p01);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p01, p01));
+    sum += _mm_cvtsd_f64(p23);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p23, p23));
+    return sum;
+}
+KALVENTO_INLINE __m256i add_int32(__m256i a, __m256i b)
+{
+    return _mm256_add_epi32(a, b);
+}
+KALVENTO_INLINE bool all_equal_int32(__m256i a, __m256i b)
+{
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, b)) == -1;
+}
+
 struct avx2_path {
     using vec = __m256d;
     static constexpr int LANES = 4;
     using lanes = __m256d;
     using extent = __m256i;
     using counts = __m256i;
+    // Vectors of 32-bit integers, as many as fit the widest register.
+    using int32s = __m256i;
+    static constexpr int INT32_LANES = 8;
+    static int32s load_int32s(const std::int32_t* p)
+    {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    static int32s broadcast_int32(std::int32_t x) { return _mm256_set1_epi32(x); }
     // Vector registers, for the register tiles of the kernels.
     static constexpr int REGISTERS = 16;
     // Whether a masked add is one instruction, as cheap as an add.

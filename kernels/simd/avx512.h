@@ -206,6 +206,15 @@ KALVENTO_INLINE void store_transposed(Row row, const __m512d (&in)[COLUMNS])
     store_upper_half(row(7), z3);
 }
 
+KALVENTO_INLINE __m512i add_int32(__m512i a, __m512i b)
+{
+    return _mm512_add_epi32(a, b);
+}
+KALVENTO_INLINE bool all_equal_int32(__m512i a, __m512i b)
+{
+    return _mm512_cmpneq_epi32_mask(a, b) == 0;
+}
+
 // The generator's groups are those of AVX2.
 struct avx512_path {
     using vec = __m512d;
@@ -213,6 +222,11 @@ struct avx512_path {
     using lanes = __mmask8;
     using extent = __mmask8;
     using counts = __m512i;
+    // Vectors of 32-bit integers, as many as fit the widest register.
+    using int32s = __m512i;
+    static constexpr int INT32_LANES = 16;
+    static int32s load_int32s(const std::int32_t* p) { return _mm512_loadu_si512(p); }
+    static int32s broadcast_int32(std::int32_t x) { return _mm512_set1_epi32(x); }
     // Vector registers, for the register tiles of the kernels.
     static constexpr int REGISTERS = 32;
     // Whether a masked add is one instruction, as cheap as an add.

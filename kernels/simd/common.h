@@ -47,6 +47,13 @@ V lane_numbers();
 template <class V>
 V from_int32(const std::int32_t* p);
 
+// Lane i = x[c[i]], one scalar load each.
+template <class V>
+V load_indexed(const double* x, const std::int32_t* c);
+// Lane i = x[i], built lane by lane from values in registers (no store and reload).
+template <class V>
+V from_doubles(const double* x);
+
 // Groups of five 32-bit integers of the lagged generator (see load_group).
 template <class G>
 G load_group(const std::int32_t* p);

@@ -162,6 +162,31 @@ KALVENTO_INLINE void store_transposed(Row row, const double (&in)[COLUMNS])
     *row(0) = in[0];
 }
 
+template <>
+KALVENTO_INLINE double load_indexed<double>(const double* x, const std::int32_t* c)
+{
+    return x[c[0]];
+}
+template <>
+KALVENTO_INLINE double from_doubles<double>(const double* x)
+{
+    return x[0];
+}
+// sum + lane 0 + lane 1 + ..., one addition at a time.
+KALVENTO_INLINE double add_in_order(double sum, double p)
+{
+    return sum + p;
+}
+// 32-bit integers, added modulo 2^32.
+KALVENTO_INLINE std::int32_t add_int32(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+KALVENTO_INLINE bool all_equal_int32(std::int32_t a, std::int32_t b)
+{
+    return a == b;
+}
+
 // A build without a vector instruction set: the vocabulary's vector is a double.
 struct scalar_path {
     using vec = double;
@@ -169,6 +194,11 @@ struct scalar_path {
     using lanes = bool;
     using extent = int;
     using counts = std::int64_t;
+    // Vectors of 32-bit integers, as many as fit the widest register.
+    using int32s = std::int32_t;
+    static constexpr int INT32_LANES = 1;
+    static int32s load_int32s(const std::int32_t* p) { return *p; }
+    static int32s broadcast_int32(std::int32_t x) { return x; }
     // Vector registers, for the register tiles of the kernels.
     static constexpr int REGISTERS = 16;
     // Whether a masked add is one instruction, as cheap as an add.

@@ -27,6 +27,10 @@
 //   REGISTERS                 vector registers, for the register tiles
 //   NATIVE_MASKS              whether add_where costs no more than add (a mask register)
 //   from_int32(p)             LANES 32-bit integers converted to doubles
+//   load_indexed<V>(x, c) from_doubles<V>(x)   lane i = x[c[i]], lane i = x[i] from registers
+//   add_in_order(sum, v)      sum + lane 0 + lane 1 + ..., one rounding each, in order
+//   int32s, INT32_LANES, load_int32s(p) broadcast_int32(x) add_int32(a, b) all_equal_int32(a, b)
+//                             32-bit integers as wide as the registers (sums modulo 2^32)
 //   count_lanes(counts, s) total(counts)     counts start at zero<counts>()
 //   group, load_group(p) store_group(p, g) lag_window(older, newer) sub_wrap31(a, b)
 //                             five 32-bit generator values (Monte Carlo)
@@ -64,6 +68,8 @@ constexpr bool NATIVE_MASKS = path::NATIVE_MASKS;
 using lanes = path::lanes;
 using extent = path::extent;
 using counts = path::counts;
+using int32s = path::int32s;
+constexpr int INT32_LANES = path::INT32_LANES;
 // The widest vector of at most 256 bits, and its counters.
 using short_vec = path::short_vec;
 using short_counts = path::short_counts;
@@ -80,6 +86,8 @@ KALVENTO_INLINE lanes lanes_from_bits(unsigned bits) { return path::lanes_from_b
 KALVENTO_INLINE vec load_first(const double* p, extent e) { return path::load_first(p, e); }
 KALVENTO_INLINE vec from_int32(const std::int32_t* p) { return from_int32<vec>(p); }
 KALVENTO_INLINE group load_group(const std::int32_t* p) { return load_group<group>(p); }
+KALVENTO_INLINE int32s load_int32s(const std::int32_t* p) { return path::load_int32s(p); }
+KALVENTO_INLINE int32s broadcast_int32(std::int32_t x) { return path::broadcast_int32(x); }
 KALVENTO_INLINE void end_of_kernel() { path::end_of_kernel(); }
 // clang-format on
 

@@ -171,12 +171,45 @@ KALVENTO_INLINE void store_transposed(Row row, const __m128d (&in)[COLUMNS])
     _mm_storeu_pd(row(1), _mm_unpackhi_pd(in[0], in[1]));
 }
 
+template <>
+KALVENTO_INLINE __m128d load_indexed<__m128d>(const double* x, const std::int32_t* c)
+{
+    return _mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1]));
+}
+template <>
+KALVENTO_INLINE __m128d from_doubles<__m128d>(const double* x)
+{
+    return _mm_unpacklo_pd(_mm_set_sd(x[0]), _mm_set_sd(x[1]));
+}
+KALVENTO_INLINE double add_in_order(double sum, __m128d p)
+{
+    sum += _mm_cvtsd_f64(p);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
+    return sum;
+}
+KALVENTO_INLINE __m128i add_int32(__m128i a, __m128i b)
+{
+    return _mm_add_epi32(a, b);
+}
+KALVENTO_INLINE bool all_equal_int32(__m128i a, __m128i b)
+{
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(a, b)) == 0xFFFF;
+}
+
 struct sse2_path {
     using vec = __m128d;
     static constexpr int LANES = 2;
     using lanes = __m128d;
     using extent = int; // the count of lanes, 1 or 2
     using counts = __m128i;
+    // Vectors of 32-bit integers, as many as fit the widest register.
+    using int32s = __m128i;
+    static constexpr int INT32_LANES = 4;
+    static int32s load_int32s(const std::int32_t* p)
+    {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    }
+    static int32s broadcast_int32(std::int32_t x) { return _mm_set1_epi32(x); }
     // Vector registers, for the register tiles of the kernels.
     static constexpr int REGISTERS = 16;
     // Whether a masked add is one instruction, as cheap as an add.
