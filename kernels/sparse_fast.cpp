@@ -8,35 +8,19 @@
 // they all have the same length (read from row_start in every call, nothing assumed about the
 // columns); other rows are summed one by one.
 #include "kernels/fast_kernels.h"
+#include "kernels/simd/simd.h"
 
 #include <cstdint>
 #include <type_traits>
 #include <utility>
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace kalvento::KALVENTO_FAST_NS {
 
 namespace {
 
+using namespace simd;
+
 constexpr int BLOCK_ROWS = 8;
-
-template <class F, int... K>
-inline void unrolled(std::integer_sequence<int, K...>, [[maybe_unused]] F f)
-{
-    (f(std::integral_constant<int, K>{}), ...);
-}
-
-// f(0), f(1), ..., f(COUNT - 1), each index a constant.
-template <int COUNT, class F>
-inline void unrolled(F f)
-{
-    unrolled(std::make_integer_sequence<int, COUNT>{}, f);
-}
 
 // The first row from r on, up to n, whose length is not `length`. Whole vectors of row ends are
 // compared with the ends such a run must have, row_start[r] + length * (1, 2, ...); the
@@ -45,40 +29,17 @@ inline void unrolled(F f)
 std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int32_t n,
                         std::int32_t length)
 {
-    std::int32_t start = row_start[r];
-#if defined(__AVX512F__)
-    __m512i want =
-        _mm512_add_epi32(_mm512_set1_epi32(start),
-                         _mm512_mullo_epi32(_mm512_set1_epi32(length),
-                                            _mm512_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
-                                                              13, 14, 15, 16)));
-    __m512i step = _mm512_slli_epi32(_mm512_set1_epi32(length), 4);
-    for (; r + 16 <= n; r += 16, want = _mm512_add_epi32(want, step))
-        if (_mm512_cmpneq_epi32_mask(_mm512_loadu_si512(row_start + r + 1), want) != 0)
+    auto wrapped = [](std::uint32_t x) { return static_cast<std::int32_t>(x); };
+    auto start = static_cast<std::uint32_t>(row_start[r]);
+    auto step = static_cast<std::uint32_t>(length);
+    std::int32_t first_ends[INT32_LANES];
+    for (int i = 0; i < INT32_LANES; ++i)
+        first_ends[i] = wrapped(start + step * static_cast<std::uint32_t>(i + 1));
+    int32s want = load_int32s(first_ends);
+    int32s next = broadcast_int32(wrapped(step * INT32_LANES));
+    for (; r + INT32_LANES <= n; r += INT32_LANES, want = add_int32(want, next))
+        if (!all_equal_int32(load_int32s(row_start + r + 1), want))
             break;
-#elif defined(__AVX2__)
-    __m256i want = _mm256_add_epi32(
-        _mm256_set1_epi32(start),
-        _mm256_mullo_epi32(_mm256_set1_epi32(length), _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8)));
-    __m256i step = _mm256_slli_epi32(_mm256_set1_epi32(length), 3);
-    for (; r + 8 <= n; r += 8, want = _mm256_add_epi32(want, step)) {
-        __m256i ends = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row_start + r + 1));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(ends, want)) != -1)
-            break;
-    }
-#elif defined(__SSE2__)
-    auto end = [&](std::uint32_t rows) {
-        return static_cast<int>(static_cast<std::uint32_t>(start) +
-                                static_cast<std::uint32_t>(length) * rows);
-    };
-    __m128i want = _mm_setr_epi32(end(1), end(2), end(3), end(4));
-    __m128i step = _mm_slli_epi32(_mm_set1_epi32(length), 2);
-    for (; r + 4 <= n; r += 4, want = _mm_add_epi32(want, step)) {
-        __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_start + r + 1));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(ends, want)) != 0xFFFF)
-            break;
-    }
-#endif
     while (r < n && static_cast<std::uint32_t>(row_start[r + 1]) -
                             static_cast<std::uint32_t>(row_start[r]) ==
                         static_cast<std::uint32_t>(length))
@@ -90,50 +51,17 @@ std::int32_t end_of_run(const std::int32_t* row_start, std::int32_t r, std::int3
 // are paired into a vector so that one multiply forms several products, and the products are
 // taken out one by one for the additions in order.
 
-#if defined(__AVX2__)
+// Entries whose products one multiply forms: wider vectors would cost more extraction than they
+// save.
+using group_vec = short_vec;
+constexpr int GROUP = sizeof(group_vec) / sizeof(double);
 
-// Entries whose products one multiply forms.
-constexpr int GROUP = 4;
-
-// sum + the products of the four entries at (v, c), added in order.
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
+// sum + the products of the GROUP entries at (v, c), added in order.
+KALVENTO_INLINE double add_group(double sum, const double* v, const std::int32_t* c,
+                                 const double* x)
 {
-    __m128d x01 = _mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1]));
-    __m128d x23 = _mm_unpacklo_pd(_mm_load_sd(x + c[2]), _mm_load_sd(x + c[3]));
-    __m256d p = _mm256_mul_pd(_mm256_insertf128_pd(_mm256_castpd128_pd256(x01), x23, 1),
-                              _mm256_loadu_pd(v));
-    __m128d p01 = _mm256_castpd256_pd128(p);
-    __m128d p23 = _mm256_extractf128_pd(p, 1);
-    sum += _mm_cvtsd_f64(p01);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p01, p01));
-    sum += _mm_cvtsd_f64(p23);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p23, p23));
-    return sum;
+    return add_in_order(sum, mul(load_indexed<group_vec>(x, c), load<group_vec>(v)));
 }
-
-#elif defined(__SSE2__)
-
-constexpr int GROUP = 2;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    __m128d p =
-        _mm_mul_pd(_mm_unpacklo_pd(_mm_load_sd(x + c[0]), _mm_load_sd(x + c[1])), _mm_loadu_pd(v));
-    sum += _mm_cvtsd_f64(p);
-    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
-    return sum;
-}
-
-#else
-
-constexpr int GROUP = 1;
-
-inline double add_group(double sum, const double* v, const std::int32_t* c, const double* x)
-{
-    return sum + x[c[0]] * v[0];
-}
-
-#endif
 
 // The sum of a row of `length` entries, in order from +0.0, GROUP entries at a time.
 inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32_t length,
@@ -149,13 +77,6 @@ inline double grouped_row_sum(const double* v, const std::int32_t* c, std::int32
 }
 
 #if defined(__AVX512F__)
-
-// gcc 12's AVX-512 intrinsics start from a deliberately unset placeholder register, and its
-// warnings about that would fire at every use.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 
 // The x values come one load each, whatever the columns, so they can go straight into the lane
 // of their row. The values of a block are contiguous: for rows of 5, 8 and 10 (the benchmark's)
@@ -232,7 +153,7 @@ inline void x_of_two_rows(const double* x, const std::int32_t* c, vec (&one)[LEN
     constexpr int NEXT = ORDER.row[2 * J + 1];
     if constexpr (LENGTH % 2 == 0) {
         static_assert(FIRST % 2 == 0 && LAST % 2 == 0);
-        unrolled<(LAST - FIRST) / 2>([&](auto p) {
+        static_for<(LAST - FIRST) / 2>([&](auto p) {
             constexpr int K = FIRST + 2 * p;
             vec_pair a = x_at_pair(x, c + ROW * LENGTH + K);
             vec_pair b = x_at_pair(x, c + NEXT * LENGTH + K);
@@ -244,12 +165,12 @@ inline void x_of_two_rows(const double* x, const std::int32_t* c, vec (&one)[LEN
     } else {
         static_assert(NEXT == ROW + 1 && FIRST == 0 && LAST == LENGTH);
         vec both[2 * LENGTH];
-        unrolled<LENGTH>([&](auto p) {
+        static_for<LENGTH>([&](auto p) {
             vec_pair a = x_at_pair(x, c + ROW * LENGTH + 2 * p);
             both[2 * p] = a.first;
             both[2 * p + 1] = a.second;
         });
-        unrolled<LENGTH>([&](auto k) {
+        static_for<LENGTH>([&](auto k) {
             one[k] = both[k];
             other[k] = both[LENGTH + k];
         });
@@ -263,11 +184,11 @@ template <int LENGTH, lane_order ORDER, int FIRST, int LAST>
 inline void x_lanes(const double* x, const std::int32_t* c, vec (&xs)[LENGTH])
 {
     vec high[LENGTH];
-    unrolled<BLOCK_ROWS / 2>([&](auto j) {
+    static_for<BLOCK_ROWS / 2>([&](auto j) {
         vec one[LENGTH];
         vec other[LENGTH];
         x_of_two_rows<LENGTH, ORDER, FIRST, LAST, j>(x, c, one, other);
-        unrolled<LAST - FIRST>([&](auto i) {
+        static_for<LAST - FIRST>([&](auto i) {
             constexpr int K = FIRST + i;
             vec two = _mm512_unpacklo_pd(one[K], other[K]);
             if constexpr (j == 0)
@@ -298,7 +219,7 @@ inline unsigned run_starts(const std::int32_t* c)
     constexpr __mmask16 ENTRIES = (1u << LENGTH) - 1;
     __m512i previous = _mm512_maskz_loadu_epi32(ENTRIES, c);
     unsigned starts = 1;
-    unrolled<BLOCK_ROWS - 1>([&](auto j) {
+    static_for<BLOCK_ROWS - 1>([&](auto j) {
         constexpr int ROW = j + 1;
         __m512i list = _mm512_maskz_loadu_epi32(ENTRIES, c + ROW * LENGTH);
         starts |= static_cast<unsigned>(_mm512_cmpneq_epi32_mask(list, previous) != 0) << ROW;
@@ -330,7 +251,7 @@ inline void x_lanes_by_runs(const double* x, const std::int32_t* c, unsigned sta
     int last = 31 - __builtin_clz(starts);
     __mmask8 lanes = LANES_FROM_ROW<ORDER>.lanes[last];
     const std::int32_t* columns = c + last * LENGTH;
-    unrolled<LENGTH>([&](auto k) {
+    static_for<LENGTH>([&](auto k) {
         xs[k] = _mm512_mask_broadcastsd_pd(x_at(x, c + k), lanes, _mm_load_sd(x + columns[k]));
     });
 }
@@ -347,7 +268,7 @@ inline vec block_sum(const double* x, const std::int32_t* c, Values values)
         unsigned starts = run_starts<LENGTH>(c);
         if (unsigned later = starts & ~1u; (later & (later - 1)) == 0) {
             x_lanes_by_runs<LENGTH, ORDER>(x, c, starts, xs);
-            unrolled<LENGTH>([&](auto k) {
+            static_for<LENGTH>([&](auto k) {
                 sum = _mm512_add_pd(sum,
                                     _mm512_mul_pd(xs[k], values(std::integral_constant<int, k>{})));
             });
@@ -356,14 +277,14 @@ inline vec block_sum(const double* x, const std::int32_t* c, Values values)
     }
     auto add_products = [&](auto first, auto last) {
         x_lanes<LENGTH, ORDER, first, last>(x, c, xs);
-        unrolled<last - first>([&](auto i) {
+        static_for<last - first>([&](auto i) {
             constexpr int K = first + i;
             sum =
                 _mm512_add_pd(sum, _mm512_mul_pd(xs[K], values(std::integral_constant<int, K>{})));
         });
     };
     if constexpr (LENGTH % 2 == 0)
-        unrolled<LENGTH / 2>([&](auto p) {
+        static_for<LENGTH / 2>([&](auto p) {
             add_products(std::integral_constant<int, 2 * p>{},
                          std::integral_constant<int, 2 * p + 2>{});
         });
@@ -416,7 +337,7 @@ constexpr int rotation(int k)
 inline void quarters_of_5(const double* v, vec (&q)[5])
 {
     vec a[5];
-    unrolled<5>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+    static_for<5>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
     q[0] = _mm512_mask_blend_pd(0xF0, a[0], a[2]);
     q[1] = settled(_mm512_shuffle_f64x2(a[0], a[3], 0x4E));
     q[2] = _mm512_mask_blend_pd(0xF0, a[1], a[3]);
@@ -472,7 +393,7 @@ template <int K>
 inline vec entry_of_8(const vec (&a)[8])
 {
     vec u[4];
-    unrolled<4>([&](auto j) {
+    static_for<4>([&](auto j) {
         u[j] = K % 2 == 0 ? _mm512_unpacklo_pd(a[2 * j], a[2 * j + 1])
                           : _mm512_unpackhi_pd(a[2 * j], a[2 * j + 1]);
     });
@@ -496,11 +417,11 @@ inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
                                 _mm512_mask_blend_pd(0xCC, two2, two3));
 }
 
-[[gnu::always_inline]] inline vec_pair x_of_two_entries(const double* x, const std::int32_t* c,
-                                                        std::int32_t length, std::int32_t k)
+KALVENTO_INLINE vec_pair x_of_two_entries(const double* x, const std::int32_t* c,
+                                          std::int32_t length, std::int32_t k)
 {
     vec_pair two[4];
-    unrolled<4>([&](auto j) {
+    static_for<4>([&](auto j) {
         vec_pair a = x_at_pair(x, c + j * length + k);
         vec_pair b = x_at_pair(x, c + (j + 4) * length + k);
         two[j] = {_mm512_unpacklo_pd(a.first, b.first), _mm512_unpacklo_pd(a.second, b.second)};
@@ -509,8 +430,7 @@ inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
             merge_pairs(two[0].second, two[1].second, two[2].second, two[3].second)};
 }
 
-[[gnu::always_inline]] inline vec_pair values_of_two_entries(const double* v, std::int32_t length,
-                                                             std::int32_t k)
+KALVENTO_INLINE vec_pair values_of_two_entries(const double* v, std::int32_t length, std::int32_t k)
 {
     auto four_rows = [&](std::int32_t first) {
         vec q = _mm512_castpd128_pd512(_mm_loadu_pd(v + first * length + k));
@@ -524,13 +444,13 @@ inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
 }
 
 // Entry k alone, x and value broadcast one by one.
-[[gnu::always_inline]] inline vec_pair x_and_value_of_entry(const double* x, const double* v,
-                                                            const std::int32_t* c,
-                                                            std::int32_t length, std::int32_t k)
+KALVENTO_INLINE vec_pair x_and_value_of_entry(const double* x, const double* v,
+                                              const std::int32_t* c, std::int32_t length,
+                                              std::int32_t k)
 {
     vec xs[4];
     vec values[4];
-    unrolled<4>([&](auto j) {
+    static_for<4>([&](auto j) {
         xs[j] = _mm512_unpacklo_pd(x_at(x, c + j * length + k), x_at(x, c + (j + 4) * length + k));
         values[j] = _mm512_unpacklo_pd(_mm512_set1_pd(v[j * length + k]),
                                        _mm512_set1_pd(v[(j + 4) * length + k]));
@@ -539,9 +459,8 @@ inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
             merge_pairs(values[0], values[1], values[2], values[3])};
 }
 
-[[gnu::always_inline]] inline void add_two_entries(vec& sum, const double* x, const double* v,
-                                                   const std::int32_t* c, std::int32_t length,
-                                                   std::int32_t k)
+KALVENTO_INLINE void add_two_entries(vec& sum, const double* x, const double* v,
+                                     const std::int32_t* c, std::int32_t length, std::int32_t k)
 {
     vec_pair xs = x_of_two_entries(x, c, length, k);
     vec_pair values = values_of_two_entries(v, length, k);
@@ -549,18 +468,16 @@ inline vec merge_pairs(vec two0, vec two1, vec two2, vec two3)
     sum = _mm512_add_pd(sum, _mm512_mul_pd(xs.second, values.second));
 }
 
-[[gnu::always_inline]] inline void add_entry(vec& sum, const double* x, const double* v,
-                                             const std::int32_t* c, std::int32_t length,
-                                             std::int32_t k)
+KALVENTO_INLINE void add_entry(vec& sum, const double* x, const double* v, const std::int32_t* c,
+                               std::int32_t length, std::int32_t k)
 {
     vec_pair entry = x_and_value_of_entry(x, v, c, length, k);
     sum = _mm512_add_pd(sum, _mm512_mul_pd(entry.first, entry.second));
 }
 
 template <class Length>
-[[gnu::always_inline]] inline void multiply_block_by_pairs(double* y, const double* v,
-                                                           const std::int32_t* c, Length length,
-                                                           const double* x)
+KALVENTO_INLINE void multiply_block_by_pairs(double* y, const double* v, const std::int32_t* c,
+                                             Length length, const double* x)
 {
     vec sum = _mm512_setzero_pd();
     if constexpr (std::is_same_v<Length, std::int32_t>) {
@@ -570,7 +487,7 @@ template <class Length>
         if (k < length)
             add_entry(sum, x, v, c, length, k);
     } else {
-        unrolled<Length::value / 2>(
+        static_for<Length::value / 2>(
             [&](auto p) { add_two_entries(sum, x, v, c, Length::value, 2 * p); });
         if constexpr (Length::value % 2 != 0)
             add_entry(sum, x, v, c, Length::value, Length::value - 1);
@@ -579,8 +496,8 @@ template <class Length>
 }
 
 template <int LENGTH>
-[[gnu::always_inline]] inline void multiply_block(double* y, const double* v, const std::int32_t* c,
-                                                  const double* x)
+KALVENTO_INLINE void multiply_block(double* y, const double* v, const std::int32_t* c,
+                                    const double* x)
 {
     if constexpr (LENGTH == 5) {
         vec q[5];
@@ -588,12 +505,12 @@ template <int LENGTH>
         add_to_y<NATURAL>(y, block_sum<5, NATURAL>(x, c, [&](auto k) { return entry_of_5<k>(q); }));
     } else if constexpr (LENGTH == 10) {
         vec a[10];
-        unrolled<10>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+        static_for<10>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
         add_to_y<INTERLEAVED>(
             y, block_sum<10, INTERLEAVED>(x, c, [&](auto k) { return entry_of_10<k>(a); }));
     } else if constexpr (LENGTH == 8) {
         vec a[8];
-        unrolled<8>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
+        static_for<8>([&](auto j) { a[j] = settled(_mm512_loadu_pd(v + 8 * j)); });
         add_to_y<NATURAL>(y, block_sum<8, NATURAL>(x, c, [&](auto k) { return entry_of_8<k>(a); }));
     } else {
         multiply_block_by_pairs(y, v, c, std::integral_constant<int, LENGTH>{}, x);
@@ -615,7 +532,7 @@ inline double grouped_row_sum(const double* v, const std::int32_t* c, const doub
 {
     double sum = 0.0;
     int k = 0;
-#pragma GCC unroll 4
+    KALVENTO_UNROLL(4)
     for (; k + GROUP <= LENGTH; k += GROUP)
         sum = add_group(sum, v + k, c + k, x);
     for (; k < LENGTH; ++k)
@@ -623,50 +540,20 @@ inline double grouped_row_sum(const double* v, const std::int32_t* c, const doub
     return sum;
 }
 
-#if defined(__AVX2__)
-
 // y[i] += row_sum(i) for the block's eight rows, taken one after the other: the sums go straight
 // into vector lanes, which keeps the compiler from interleaving the rows' chains and running out of
 // registers.
 template <class RowSum>
-inline void add_to_block(double* y, RowSum row_sum)
+KALVENTO_INLINE void add_to_block(double* y, RowSum row_sum)
 {
-    auto pair = [&](int i) {
-        __m128d first = _mm_set_sd(row_sum(i));
-        return _mm_unpacklo_pd(first, _mm_set_sd(row_sum(i + 1)));
-    };
-    __m128d s01 = pair(0);
-    __m128d s23 = pair(2);
-    __m256d low = _mm256_insertf128_pd(_mm256_castpd128_pd256(s01), s23, 1);
-    __m128d s45 = pair(4);
-    __m128d s67 = pair(6);
-    __m256d high = _mm256_insertf128_pd(_mm256_castpd128_pd256(s45), s67, 1);
-    _mm256_storeu_pd(y, _mm256_add_pd(_mm256_loadu_pd(y), low));
-    _mm256_storeu_pd(y + 4, _mm256_add_pd(_mm256_loadu_pd(y + 4), high));
+    static_for<BLOCK_ROWS / GROUP>([&](auto g) {
+        double sums[GROUP];
+        for (int l = 0; l < GROUP; ++l)
+            sums[l] = row_sum(g * GROUP + l);
+        group_vec s = from_doubles<group_vec>(sums);
+        store(y + g * GROUP, add(load<group_vec>(y + g * GROUP), s));
+    });
 }
-
-#elif defined(__SSE2__)
-
-template <class RowSum>
-inline void add_to_block(double* y, RowSum row_sum)
-{
-    for (int i = 0; i < BLOCK_ROWS; i += 2) {
-        __m128d first = _mm_set_sd(row_sum(i));
-        __m128d s = _mm_unpacklo_pd(first, _mm_set_sd(row_sum(i + 1)));
-        _mm_storeu_pd(y + i, _mm_add_pd(_mm_loadu_pd(y + i), s));
-    }
-}
-
-#else
-
-template <class RowSum>
-inline void add_to_block(double* y, RowSum row_sum)
-{
-    for (int i = 0; i < BLOCK_ROWS; ++i)
-        y[i] += row_sum(i);
-}
-
-#endif
 
 template <int LENGTH>
 inline void multiply_block(double* y, const double* v, const std::int32_t* c, const double* x)
