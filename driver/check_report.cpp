@@ -1,6 +1,7 @@
 #include "driver/check_report.h"
 
 #include "driver/json_report.h"
+#include "driver/progress.h"
 #include "driver/report.h"
 #include "kernels/fft.h"
 #include "kernels/lu.h"
@@ -289,8 +290,13 @@ int check_report(const std::string& path, bool json, const kernel_set& kernels)
     const classic_report& report = *reading.report;
     check_memory(report.sizes, physical_memory_bytes());
 
-    std::array<kernel_result, 5> replayed =
-        replay_run(report.sizes, ALL_KERNELS, report.reps, kernels);
+    std::array<kernel_result, 5> replayed;
+    {
+        progress_line progress;
+        progress_open(progress);
+        replayed = replay_run(report.sizes, ALL_KERNELS, report.reps, kernels,
+                              progress_watch(progress, "replaying"));
+    }
     std::vector<measured_kernel> measured;
     for (kernel_id kernel : RUN_ORDER)
         measured.push_back({kernel, replayed[kernel_index(kernel)]});

@@ -18,6 +18,8 @@ struct problem_sizes {
     std::int32_t grid_size;       // N of the SOR grid and of the LU matrix
     std::int32_t sparse_rows;     // rows (and columns) of the sparse matrix
     std::int32_t sparse_nonzeros; // requested non-zero entries
+
+    friend bool operator==(const problem_sizes&, const problem_sizes&) = default;
 };
 
 inline constexpr problem_sizes DEFAULT_SIZES{1024, 100, 1000, 5000};

@@ -10,13 +10,18 @@ namespace kalvento {
 void run_measurement(const problem_sizes& sizes, const run_plans& plans,
                      const kernel_selection& selection, lagged_rng& shared,
                      const kernel_set& kernels,
-                     const std::function<void(kernel_id, const kernel_result&)>& measured)
+                     const std::function<void(kernel_id, const kernel_result&)>& measured,
+                     const attempt_watch& watch)
 {
     for (const kernel_descriptor& kernel : kernel_table()) {
         std::size_t k = kernel_index(kernel.id);
         if (selection[k]) {
+            calibration plan = plans[k];
+            if (watch)
+                plan.before_attempt = [&watch, id = kernel.id, reps = plan.replay_reps](
+                                          std::int64_t batch) { watch(id, batch, reps); };
             kernel_result result;
-            kernel.measure(sizes, shared, plans[k], kernels, result);
+            kernel.measure(sizes, shared, plan, kernels, result);
             measured(kernel.id, result);
         } else {
             for (std::uint64_t draws = kernel.shared_draws(sizes); draws > 0; --draws)
@@ -27,7 +32,7 @@ void run_measurement(const problem_sizes& sizes, const run_plans& plans,
 
 std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
                                         const kernel_selection& selection, const kernel_reps& reps,
-                                        const kernel_set& kernels)
+                                        const kernel_set& kernels, const attempt_watch& watch)
 {
     run_plans plans;
     for (std::size_t k = 0; k < plans.size(); ++k)
@@ -35,10 +40,12 @@ std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
     lagged_rng shared;
     lagged_rng_seed(shared, MAIN_SEED);
     std::array<kernel_result, 5> results{};
-    run_measurement(sizes, plans, selection, shared, kernels,
-                    [&](kernel_id kernel, const kernel_result& result) {
-                        results[kernel_index(kernel)] = result;
-                    });
+    run_measurement(
+        sizes, plans, selection, shared, kernels,
+        [&](kernel_id kernel, const kernel_result& result) {
+            results[kernel_index(kernel)] = result;
+        },
+        watch);
     return results;
 }
 

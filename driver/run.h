@@ -25,13 +25,19 @@ inline run_plans timed_plans(double min_seconds)
     return plans;
 }
 
+// Called before each attempt of a kernel, outside the timed span, with the attempt's batch size
+// and the repetition count the kernel ends at (0 when timed: it is not known yet).
+using attempt_watch =
+    std::function<void(kernel_id kernel, std::int64_t batch_size, std::int64_t final_reps)>;
+
 // One whole measurement: the selected kernels in run order on the shared generator, with
 // measured(kernel, result) called as soon as each one ends. The values that a left-out kernel
 // would draw are stepped past, so every kernel gets exactly the data it gets in a full run.
 void run_measurement(const problem_sizes& sizes, const run_plans& plans,
                      const kernel_selection& selection, lagged_rng& shared,
                      const kernel_set& kernels,
-                     const std::function<void(kernel_id, const kernel_result&)>& measured);
+                     const std::function<void(kernel_id, const kernel_result&)>& measured,
+                     const attempt_watch& watch = {});
 
 // Repetition counts, one per kernel in RUN_ORDER.
 using kernel_reps = std::array<std::int64_t, 5>;
@@ -41,7 +47,7 @@ using kernel_reps = std::array<std::int64_t, 5>;
 // Entries of kernels left out stay empty.
 std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
                                         const kernel_selection& selection, const kernel_reps& reps,
-                                        const kernel_set& kernels);
+                                        const kernel_set& kernels, const attempt_watch& watch = {});
 
 // Every kernel releases its data before the next one starts, so a run's peak is the largest
 // kernel's data.

@@ -1,5 +1,6 @@
 #include "driver/session.h"
 
+#include "driver/progress.h"
 #include "driver/report.h"
 
 #include <algorithm>
@@ -49,22 +50,35 @@ int run_session(const run_context& context, lagged_rng& shared, const kernel_set
                              [&](const kernel_outcome& o) { return o.kernel == kernel; });
     };
 
+    // The default sizes calibrate in moments; larger ones can take long before a line appears.
+    progress_line progress;
+    progress_open(progress);
+    bool long_calibration = settings.sizes != DEFAULT_SIZES;
+
     run_plans plans = timed_plans(settings.min_seconds);
     for (int run = 0; run < options.repeat; ++run) {
         // Every whole measurement starts from the same stream.
         lagged_rng fresh;
         lagged_rng_seed(fresh, MAIN_SEED);
         bool last_run = run + 1 == options.repeat;
-        run_measurement(settings.sizes, plans, options.kernels, run == 0 ? shared : fresh,
-                        measured_kernels, [&](kernel_id kernel, const kernel_result& result) {
-                            kernel_outcome& outcome = outcome_of(kernel);
-                            outcome.runs.push_back(result);
-                            if (!last_run)
-                                return;
-                            summarize_rates(outcome);
-                            for (reporter* out : reporters)
-                                out->kernel(outcome);
-                        });
+        std::string doing = "measuring";
+        if (options.repeat > 1)
+            doing +=
+                " (run " + std::to_string(run + 1) + " of " + std::to_string(options.repeat) + ")";
+        attempt_watch watch = long_calibration ? progress_watch(progress, doing) : attempt_watch{};
+        run_measurement(
+            settings.sizes, plans, options.kernels, run == 0 ? shared : fresh, measured_kernels,
+            [&](kernel_id kernel, const kernel_result& result) {
+                progress_clear(progress);
+                kernel_outcome& outcome = outcome_of(kernel);
+                outcome.runs.push_back(result);
+                if (!last_run)
+                    return;
+                summarize_rates(outcome);
+                for (reporter* out : reporters)
+                    out->kernel(outcome);
+            },
+            watch);
     }
 
     std::vector<measured_kernel> reported;
@@ -82,7 +96,9 @@ int run_session(const run_context& context, lagged_rng& shared, const kernel_set
         for (const kernel_outcome& outcome : session.kernels)
             reps[kernel_index(outcome.kernel)] = outcome.runs.front().reps;
         std::array<kernel_result, 5> plain =
-            replay_run(settings.sizes, options.kernels, reps, plain_kernels());
+            replay_run(settings.sizes, options.kernels, reps, plain_kernels(),
+                       progress_watch(progress, "verifying"));
+        progress_clear(progress);
         for (kernel_outcome& outcome : session.kernels) {
             double plain_checksum = plain[kernel_index(outcome.kernel)].checksum;
             outcome.plain_checksum = plain_checksum;

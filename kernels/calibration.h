@@ -9,6 +9,7 @@
 #include "support/cpu_timer.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace kalvento {
@@ -27,6 +28,12 @@ struct kernel_result {
 struct calibration {
     double min_seconds = 2.0;
     std::int64_t replay_reps = 0; // 0 for a timed plan; otherwise a power of two
+    // Called with the batch size before each attempt, outside the timed span (for progress).
+    std::function<void(std::int64_t batch_size)> before_attempt;
+
+    calibration(double min_seconds_ = 2.0, std::int64_t replay_reps_ = 0)
+        : min_seconds(min_seconds_), replay_reps(replay_reps_)
+    {}
 };
 
 inline calibration single_attempt()
@@ -51,6 +58,8 @@ final_attempt calibrate(const calibration& plan, cpu_timer& timer, Attempt&& run
 {
     Count batch_size = 1;
     for (;;) {
+        if (plan.before_attempt)
+            plan.before_attempt(static_cast<std::int64_t>(batch_size));
         cpu_timer_start(timer);
         run_batch(batch_size);
         cpu_timer_stop(timer);

@@ -1,12 +1,16 @@
 // Runs the built kalvento binary and captures what it writes.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <pty.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -66,6 +70,57 @@ inline program_output run_kalvento(const std::vector<std::string>& args,
                                    const std::string& prefix = "")
 {
     return run_binary(KALVENTO_BINARY, args, prefix);
+}
+
+// Runs the program with standard error on a pseudo-terminal of `columns` columns (which passes
+// its bytes through unchanged) and standard output to a file; `err` is what the terminal got.
+inline program_output run_on_terminal(const std::string& binary,
+                                      const std::vector<std::string>& args,
+                                      unsigned short columns = 100)
+{
+    program_output result;
+    int master = -1, terminal = -1;
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    if (openpty(&master, &terminal, nullptr, nullptr, &size) != 0)
+        return result;
+    termios mode{};
+    tcgetattr(terminal, &mode);
+    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(terminal, TCSANOW, &mode);
+    char out_path[] = "/tmp/kalvento_tty_XXXXXX";
+    int out = mkstemp(out_path);
+    pid_t child = fork();
+    if (child == 0) {
+        int nothing = open("/dev/null", O_RDONLY);
+        dup2(nothing, 0);
+        dup2(out, 1);
+        dup2(terminal, 2);
+        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(terminal);
+    close(out);
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) // EIO: the program and everything it started have closed the terminal
+            break;
+        result.err.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(master);
+    int raw = 0;
+    if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw))
+        result.status = WEXITSTATUS(raw);
+    result.out = read_file(out_path);
+    std::remove(out_path);
+    return result;
 }
 
 inline std::vector<std::string> lines_of(const std::string& text)
