@@ -57,6 +57,8 @@ std::string set_repeat(extended_options& options, std::string_view text)
     bool digits = !text.empty() && text.size() <= 3;
     for (char c : text) {
         digits = digits && c >= '0' && c <= '9';
+        if (!digits)
+            break;
         value = value * 10 + (c - '0');
     }
     if (!digits || value < 1 || value > MAX_REPEAT)

@@ -117,6 +117,8 @@ TEST(Options, RejectsWhatCannotBeUsedInOneLine)
              {{"--repeat=101"}, "--repeat takes a whole number from 1 to 100, not '101'"},
              {{"--repeat", "3x"}, "--repeat takes a whole number from 1 to 100, not '3x'"},
              {{"--repeat=-1"}, "--repeat takes a whole number from 1 to 100, not '-1'"},
+             {{"--repeat=99999999999"},
+              "--repeat takes a whole number from 1 to 100, not '99999999999'"},
              {{"--check-report="}, "--check-report needs a file name (or - for standard input)"},
              {{"--check-report=r.txt", "--verify"},
               "--check-report cannot be combined with --verify, --plain, --kernels or --repeat"},
