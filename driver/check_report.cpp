@@ -3,61 +3,63 @@
 #include "driver/json_report.h"
 #include "driver/progress.h"
 #include "driver/report.h"
+#include "driver/report_text.h"
 #include "kernels/fft.h"
 #include "kernels/lu.h"
 #include "kernels/sor.h"
 #include "kernels/sparse.h"
+#include "support/cpu_timer.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include <limits>
 #include <nlohmann/json.hpp>
-#include <regex>
-#include <sstream>
-#include <vector>
 
 namespace kalvento {
 
 namespace {
 
-// Recomputing more than this many operations would take hours: such counts are taken as damage.
-constexpr double REPLAY_OPERATION_LIMIT = 1e14;
+// A log prefix or quote marks are short; a report line is short too.
+constexpr std::size_t MAX_PREFIX_LENGTH = 256;
+constexpr std::size_t MAX_REPORT_LINE_LENGTH = 1024;
 
-std::vector<std::string> trimmed_lines(std::string_view text)
+bool has_work(kernel_id kernel, const problem_sizes& s)
 {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        std::size_t first = line.find_first_not_of(" \t\r\f\v");
-        std::size_t last = line.find_last_not_of(" \t\r\f\v");
-        lines.emplace_back(first == std::string_view::npos ? std::string_view()
-                                                           : line.substr(first, last - first + 1));
-        if (end == std::string_view::npos)
-            break;
-        text.remove_prefix(end + 1);
+    switch (kernel) {
+    case kernel_id::fft:
+        return s.fft_points > 1;
+    case kernel_id::sor:
+        return s.grid_size >= 3;
+    case kernel_id::monte_carlo:
+        return true;
+    case kernel_id::sparse:
+    case kernel_id::lu:
+        return (kernel == kernel_id::sparse ? s.sparse_rows : s.grid_size) > 0;
     }
-    return lines;
+    return false;
 }
 
-bool read_integer(const std::string& text, std::int64_t& value)
+// Operations the rate credits to one unit of work: one transform pair, one sweep, one sample,
+// one multiply, one factorisation.
+double unit_operations(kernel_id kernel, const problem_sizes& s)
 {
-    const char* end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end;
-}
-
-// A finite decimal number, the whole text.
-bool read_decimal(const std::string& text, double& value)
-{
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
+    if (!has_work(kernel, s))
+        return 0.0;
+    switch (kernel) {
+    case kernel_id::fft:
+        return fft_flop_count(s.fft_points);
+    case kernel_id::sor:
+        return sor_flop_count(s.grid_size, s.grid_size, 1);
+    case kernel_id::monte_carlo:
+        return 4.0;
+    case kernel_id::sparse:
+        return csr_flop_count(s.sparse_rows, s.sparse_nonzeros, 1);
+    case kernel_id::lu:
+        return lu_flop_count(s.grid_size);
+    }
+    return 0.0;
 }
 
 bool same_sizes(const problem_sizes& a, const problem_sizes& b)
@@ -66,285 +68,629 @@ bool same_sizes(const problem_sizes& a, const problem_sizes& b)
            a.sparse_rows == b.sparse_rows && a.sparse_nonzeros == b.sparse_nonzeros;
 }
 
-// Operations a replay up to `reps` repeats of one unit; an estimate to refuse absurd counts.
-double replay_operations(kernel_id kernel, const problem_sizes& s, std::int64_t reps)
+bool read_count(std::string_view text, std::int64_t& value)
 {
-    double units = 2.0 * static_cast<double>(reps) - 1.0;
-    double grid = s.grid_size;
-    switch (kernel) {
-    case kernel_id::fft:
-        return units * 10.0 * s.fft_points * (1.0 + std::log2(static_cast<double>(s.fft_points)));
-    case kernel_id::sor:
-        return units * 6.0 * grid * grid;
-    case kernel_id::monte_carlo:
-        return units * 4.0;
-    case kernel_id::sparse:
-        return units * (2.0 * s.sparse_nonzeros + s.sparse_rows);
-    case kernel_id::lu:
-        return units * (lu_flop_count(s.grid_size) + grid * grid);
-    }
-    return 0.0;
+    auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && stop == text.data() + text.size();
 }
 
-// The report's lines, trimmed, and how far reading has got.
-struct report_lines {
-    std::vector<std::string> lines;
-    std::size_t next = 0;        // index of the next line to read
-    std::size_t line_number = 0; // 1-based number of the line read last
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool starts_with_word(std::string_view text, std::string_view word)
+{
+    if (text.size() < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (lower(text[i]) != word[i])
+            return false;
+    return true;
+}
+
+bool is_letter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+struct settings_match {
+    line_prefix prefix;
+    std::string_view text; // the line after the prefix
 };
 
-// The settings line starts the report; anything before it is not part of it.
-bool find_settings_line(report_lines& r, const std::regex& pattern, std::smatch& match)
+// A settings line: after its prefix, "Using" (in any case), a number and a word starting "sec".
+std::optional<settings_match> settings_line(std::string_view line)
 {
-    for (; r.next < r.lines.size(); ++r.next)
-        if (std::regex_match(r.lines[r.next], match, pattern)) {
-            r.line_number = ++r.next;
-            return true;
-        }
-    return false;
+    if (line.size() > MAX_PREFIX_LENGTH + MAX_REPORT_LINE_LENGTH)
+        return std::nullopt;
+    for (std::size_t p = 0; p < line.size() && p <= MAX_PREFIX_LENGTH; ++p) {
+        if (!starts_with_word(line.substr(p), "using") || (p > 0 && is_letter(line[p - 1])))
+            continue;
+        std::string_view rest = line.substr(p + 5);
+        std::size_t number = rest.find_first_not_of(" \t");
+        if (number == 0 || number == std::string_view::npos)
+            continue;
+        rest.remove_prefix(number);
+        line_numbers first = numbers_in(rest, 0);
+        if (first.too_long || first.numbers.empty() || first.numbers[0].text.data() != rest.data())
+            continue;
+        rest.remove_prefix(first.numbers[0].text.size());
+        std::size_t word = rest.find_first_not_of(" \t");
+        if (word == 0 || word == std::string_view::npos ||
+            !starts_with_word(rest.substr(word), "sec"))
+            continue;
+        return settings_match{prefix_of(line.substr(0, p)), trimmed(line.substr(p))};
+    }
+    return std::nullopt;
 }
 
-// The next line that carries something (not blank, not only asterisks) must match `pattern`;
-// otherwise `error` says which line is wrong.
-bool expect_line(report_lines& r, const std::regex& pattern, const std::string& what,
-                 std::smatch& match, std::string& error)
+printed_number printed(const number_token& token)
 {
-    while (r.next < r.lines.size() && r.lines[r.next].find_first_not_of('*') == std::string::npos)
-        ++r.next;
-    if (r.next == r.lines.size()) {
-        error = "the report ends before " + what;
-        return false;
+    return {token.value, token.half_unit, std::string(token.text)};
+}
+
+// The lines after the settings line, by their numbers.
+struct expected_line {
+    const char* what;
+    std::size_t numbers;
+};
+
+constexpr expected_line EXPECTED_LINES[] = {
+    {"the FFT line (a rate and the number of points)", 2},
+    {"the SOR line (a rate and the grid size twice)", 3},
+    {"the Monte Carlo line (a rate)", 1},
+    {"the sparse line (a rate, the rows and the non-zeros)", 3},
+    {"the LU line (a rate and the matrix size twice)", 3},
+    {"the composite score", 1},
+    {"the FFT repetition count", 1},
+    {"the SOR repetition count", 1},
+    {"the Monte Carlo repetition count", 1},
+    {"the sparse repetition count", 1},
+    {"the LU repetition count", 1},
+    {"the checksum", 1},
+};
+constexpr std::size_t LINE_COUNT = std::size(EXPECTED_LINES);
+
+std::string line_error(std::size_t line, const std::string& why)
+{
+    return "line " + std::to_string(line) + ": " + why;
+}
+
+std::string quoted(std::string_view text)
+{
+    return "\"" + excerpt(text) + "\"";
+}
+
+// Reads the report whose settings line `cursor` has just read. The cursor is left where the
+// search for the next report goes on: after the report, or before the line that interrupts it.
+report_reading read_one_report(line_cursor& cursor, const settings_match& settings)
+{
+    report_reading reading;
+    std::size_t start = cursor.number;
+    reading.first_line = start;
+    auto refuse = [&](std::size_t line, const std::string& why) {
+        reading.error = line_error(line, why);
+        reading.last_line = line;
+        return reading;
+    };
+
+    classic_report report;
+    line_numbers setting_numbers = numbers_in(settings.text, 2);
+    if (setting_numbers.too_long || setting_numbers.numbers.size() > 2)
+        return refuse(start, "the settings line " + quoted(settings.text) +
+                                 " holds more than the minimum time and the problem size");
+    report.min_seconds = printed(setting_numbers.numbers[0]);
+    if (setting_numbers.numbers.size() == 2) {
+        const number_token& size = setting_numbers.numbers[1];
+        std::int64_t count = 0;
+        if (!size.digits_only || !read_count(size.text, count) || count > MAX_MEGABYTES)
+            return refuse(start, "the problem size " + quoted(size.text) +
+                                     " is not a count from 0 to 4095");
+        report.megabytes = static_cast<std::int32_t>(count);
     }
-    r.line_number = r.next + 1;
-    if (!std::regex_match(r.lines[r.next], match, pattern)) {
-        error = "line " + std::to_string(r.line_number) + ": expected " + what + ", found \"" +
-                r.lines[r.next] + "\"";
-        return false;
+
+    std::array<std::vector<number_token>, LINE_COUNT> found;
+    for (std::size_t k = 0; k < LINE_COUNT; ++k) {
+        std::string_view text;
+        for (;;) {
+            line_cursor before = cursor;
+            std::string_view line;
+            if (!cursor.next(line)) {
+                reading.error = "the report ends before " + std::string(EXPECTED_LINES[k].what);
+                reading.last_line = cursor.number;
+                return reading;
+            }
+            if (settings_line(line)) {
+                reading.error = "line " + std::to_string(cursor.number) +
+                                ": another report starts before " + EXPECTED_LINES[k].what;
+                cursor = before;
+                reading.last_line = cursor.number;
+                return reading;
+            }
+            std::optional<std::string_view> own = after_prefix(settings.prefix, line);
+            if (!own)
+                continue; // a line of something else, interleaved in a log
+            text = trimmed(*own);
+            if (text.size() > MAX_REPORT_LINE_LENGTH)
+                break;
+            // Lines without numbers are decoration: asterisks, headings, other words.
+            line_numbers any = numbers_in(text, 0);
+            if (any.too_long || !any.numbers.empty())
+                break;
+        }
+        std::string expected = "expected " + std::string(EXPECTED_LINES[k].what) + ", found ";
+        if (text.size() > MAX_REPORT_LINE_LENGTH)
+            return refuse(cursor.number, expected + "a line of " + std::to_string(text.size()) +
+                                             " characters starting " + quoted(text));
+        line_numbers numbers = numbers_in(text, EXPECTED_LINES[k].numbers);
+        if (numbers.too_long || numbers.numbers.size() != EXPECTED_LINES[k].numbers)
+            return refuse(cursor.number, expected + quoted(text));
+        found[k] = std::move(numbers.numbers);
     }
-    ++r.next;
-    return true;
+    reading.last_line = cursor.number;
+
+    // Sizes: whole numbers, the same grid on the SOR and LU lines, and a setting the classic
+    // command line can produce.
+    auto size_at = [&](std::size_t line, std::size_t n, std::int32_t& size) {
+        std::int64_t value = 0;
+        const number_token& token = found[line][n];
+        if (!token.digits_only || !read_count(token.text, value) || value > INT32_MAX)
+            return false;
+        size = static_cast<std::int32_t>(value);
+        return true;
+    };
+    std::array<std::int32_t, 4> grids{};
+    problem_sizes& sizes = report.sizes;
+    if (!size_at(0, 1, sizes.fft_points) || !size_at(1, 1, grids[0]) || !size_at(1, 2, grids[1]) ||
+        !size_at(3, 1, sizes.sparse_rows) || !size_at(3, 2, sizes.sparse_nonzeros) ||
+        !size_at(4, 1, grids[2]) || !size_at(4, 2, grids[3]))
+        return refuse(start, "a size on the kernel lines is not a whole number that fits 32 bits");
+    sizes.grid_size = grids[0];
+    bool square = std::all_of(grids.begin(), grids.end(),
+                              [&](std::int32_t g) { return g == sizes.grid_size; });
+    bool possible = report.megabytes
+                        ? same_sizes(sizes, sizes_from_megabytes(*report.megabytes))
+                        : same_sizes(sizes, DEFAULT_SIZES) || same_sizes(sizes, LARGE_SIZES);
+    if (!square || !possible)
+        return refuse(start, "the sizes of the kernel lines cannot come from the classic command "
+                             "line with these settings");
+
+    for (std::size_t k = 0; k < 5; ++k)
+        report.mflops[k] = printed(found[k][0]);
+    report.composite = printed(found[5][0]);
+    for (std::size_t k = 0; k < 5; ++k) {
+        const number_token& token = found[6 + k][0];
+        std::int64_t count = 0;
+        if (!token.digits_only || !read_count(token.text, count) || count < 1 ||
+            count > doubling_limit(RUN_ORDER[k]) || (count & (count - 1)) != 0)
+            reading.error = "the " + std::string(kernel_label(RUN_ORDER[k])) +
+                            " repetition count " + quoted(token.text) +
+                            " is not a power of two that a run can reach";
+        if (!reading.error.empty()) {
+            reading.error = "in the report of line " + std::to_string(start) + ": " + reading.error;
+            return reading;
+        }
+        report.reps[k] = count;
+    }
+    report.checksum_text = std::string(found[11][0].text);
+    reading.report = std::move(report);
+    return reading;
 }
 
 } // namespace
 
-report_reading read_classic_report(std::string_view text)
+std::int64_t doubling_limit(kernel_id kernel)
 {
-    report_reading reading;
-    report_lines reader{trimmed_lines(text)};
-    std::smatch m;
-    auto unreadable = [&](const std::string& why) {
-        reading.error = "line " + std::to_string(reader.line_number) + ": " + why;
-        return reading;
-    };
-    const std::regex settings_pattern(
-        R"(Using\s+(\S+)\s+seconds min time per kernel\.(?:\s+Approx\. problem size:\s+(\S+)\s+\(MB\))?)");
-    if (!find_settings_line(reader, settings_pattern, m)) {
-        reading.error = "no settings line (\"Using ... seconds min time per kernel.\") found";
-        return reading;
-    }
-    std::size_t settings_line = reader.line_number;
-    classic_report report;
-    if (!read_decimal(m[1].str(), report.min_seconds))
-        return unreadable("the minimum time \"" + m[1].str() + "\" is not a number");
-    if (m[2].matched) {
-        std::int64_t count = 0;
-        if (!read_integer(m[2].str(), count) || count < 0 || count > MAX_MEGABYTES)
-            return unreadable("the problem size \"" + m[2].str() +
-                              "\" is not a count from 0 to 4095");
-        report.megabytes = static_cast<std::int32_t>(count);
-    }
+    return kernel == kernel_id::fft ? std::int64_t{1} << 62 : std::int64_t{1} << 30;
+}
 
-    // Each kernel line: the rate, then its sizes.
-    std::int64_t numbers[5][2] = {};
-    for (std::size_t k = 0; k < 5; ++k) {
-        const kernel_descriptor& kernel = kernel_table()[k];
-        if (!expect_line(reader, std::regex(report_line_pattern(kernel)),
-                         std::string("the ") + kernel.label + " line", m, reading.error))
-            return reading;
-        if (!read_decimal(m[1].str(), report.mflops[k]))
-            return unreadable("the rate \"" + m[1].str() + "\" is not a number");
-        for (std::size_t i = 2; i < m.size(); ++i)
-            if (!read_integer(m[i].str(), numbers[k][i - 2]) || numbers[k][i - 2] > INT32_MAX)
-                return unreadable("the size \"" + m[i].str() + "\" is out of range");
+std::vector<report_reading> read_classic_reports(std::string_view bytes)
+{
+    std::string text = decoded_text(bytes);
+    std::vector<report_reading> readings;
+    line_cursor cursor{text};
+    for (std::string_view line; cursor.next(line);) {
+        std::optional<settings_match> settings = settings_line(line);
+        if (!settings)
+            continue;
+        if (readings.size() == MAX_REPORTS) {
+            report_reading too_many;
+            too_many.error = line_error(cursor.number, "more than " + std::to_string(MAX_REPORTS) +
+                                                           " reports in one file");
+            too_many.first_line = too_many.last_line = cursor.number;
+            readings.push_back(std::move(too_many));
+            break;
+        }
+        readings.push_back(read_one_report(cursor, *settings));
     }
-    problem_sizes& sizes = report.sizes;
-    sizes = problem_sizes{
-        static_cast<std::int32_t>(numbers[0][0]), static_cast<std::int32_t>(numbers[1][0]),
-        static_cast<std::int32_t>(numbers[3][0]), static_cast<std::int32_t>(numbers[3][1])};
-    bool square = numbers[1][0] == numbers[1][1] && numbers[4][0] == numbers[4][1] &&
-                  numbers[4][0] == numbers[1][0];
-    bool possible = report.megabytes
-                        ? same_sizes(sizes, sizes_from_megabytes(*report.megabytes))
-                        : same_sizes(sizes, DEFAULT_SIZES) || same_sizes(sizes, LARGE_SIZES);
-    if (!square || !possible) {
-        reader.line_number = settings_line;
-        return unreadable("the sizes of the kernel lines cannot come from the classic command "
-                          "line with these settings");
+    if (readings.empty()) {
+        report_reading none;
+        none.error = "no settings line (\"Using ... seconds min time per kernel.\") found";
+        readings.push_back(std::move(none));
     }
-
-    if (!expect_line(reader, std::regex(R"(Composite Score:\s+(\S+))"), "the composite score", m,
-                     reading.error))
-        return reading;
-    if (!read_decimal(m[1].str(), report.composite))
-        return unreadable("the score \"" + m[1].str() + "\" is not a number");
-
-    for (std::size_t k = 0; k < 5; ++k) {
-        const kernel_descriptor& kernel = kernel_table()[k];
-        std::string what = std::string("the line \"") + kernel.reps_label + "\"";
-        std::regex pattern(std::string(kernel.reps_label) + R"(\s+(\S+))");
-        if (!expect_line(reader, pattern, what, m, reading.error))
-            return reading;
-        std::int64_t count = 0;
-        if (!read_integer(m[1].str(), count) || count < 1 || count > kernel.largest_reps ||
-            (count & (count - 1)) != 0)
-            return unreadable("the repetition count \"" + m[1].str() +
-                              "\" is not a power of two that a run can reach");
-        report.reps[k] = count;
-    }
-
-    if (!expect_line(reader, std::regex(R"(checksum:\s+(\S+))"), "the checksum line", m,
-                     reading.error))
-        return reading;
-    double checksum = 0.0;
-    if (!read_decimal(m[1].str(), checksum))
-        return unreadable("the checksum \"" + m[1].str() + "\" is not a number");
-    report.checksum_text = m[1].str();
-
-    double operations = 0.0;
-    for (kernel_id kernel : RUN_ORDER)
-        operations += replay_operations(kernel, sizes, report.reps[kernel_index(kernel)]);
-    if (operations > REPLAY_OPERATION_LIMIT) {
-        reading.error = "the repetition counts would take more than 1e14 operations to "
-                        "recompute; no run of these sizes reaches them";
-        return reading;
-    }
-    reading.report = report;
-    return reading;
+    return readings;
 }
 
 std::string timing_inconsistency(const classic_report& report)
 {
-    // Printed values are rounded to two decimals.
-    constexpr double HALF_CENT = 0.005;
+    char text[320];
+    const printed_number& minimum = report.min_seconds;
+    if (!std::isfinite(minimum.value) || std::signbit(minimum.value)) {
+        std::snprintf(text, sizeof text, "the minimum time %s is not a positive number",
+                      excerpt(minimum.text, 24).c_str());
+        return text;
+    }
+    double least_minimum = std::max(0.0, minimum.value - minimum.half_unit);
+    double longest_final =
+        ATTEMPT_NOISE_FACTOR * (minimum.value + minimum.half_unit + COARSEST_CLOCK_STEP);
     const problem_sizes& s = report.sizes;
-    char text[256];
     for (kernel_id kernel : RUN_ORDER) {
         std::size_t k = kernel_index(kernel);
-        double rate = report.mflops[k];
-        std::int64_t reps = report.reps[k];
-        double operations = describe(kernel).attempt_operations(s, reps);
-        if (rate - HALF_CENT <= 0.0 || operations <= 0.0)
-            continue; // nothing was timed, or too slow to tell
-        double longest = operations / ((rate - HALF_CENT) * 1e6);
-        double shortest = operations / ((rate + HALF_CENT) * 1e6);
-        double least_minimum = report.min_seconds - HALF_CENT;
-        if (reps < describe(kernel).largest_reps && longest < least_minimum) {
+        const printed_number& rate = report.mflops[k];
+        std::string rate_text = excerpt(rate.text, 24);
+        const char* label = kernel_label(kernel);
+        long long reps = report.reps[k];
+        if (!has_work(kernel, s)) {
+            if (reps != 1) {
+                std::snprintf(text, sizeof text,
+                              "%s: %lld repetitions, but the sizes leave it no work and a run "
+                              "makes a single attempt",
+                              label, reps);
+                return text;
+            }
+            if (rate.value != 0.0 || std::signbit(rate.value)) {
+                std::snprintf(text, sizeof text,
+                              "%s: a rate of %s Mflops, but the sizes leave it no work (a run "
+                              "prints 0.00)",
+                              label, rate_text.c_str());
+                return text;
+            }
+            continue;
+        }
+        if (!std::isfinite(rate.value) || !(rate.value > 0.0)) {
             std::snprintf(text, sizeof text,
-                          "%s: %lld repetitions at %.2f Mflops last %.3g seconds, less than the "
-                          "minimum time",
-                          kernel_label(kernel), static_cast<long long>(reps), rate, longest);
+                          "%s: a rate of %s Mflops; a kernel that does work has a positive rate",
+                          label, rate_text.c_str());
             return text;
         }
-        // The attempt before the last was shorter than the minimum time: a final attempt more
-        // than three times as long cannot come from a steady machine.
-        if (reps > 1 && shortest > 3.0 * (report.min_seconds + HALF_CENT)) {
+        if (rate.value - rate.half_unit > MAX_PLAUSIBLE_MFLOPS) {
             std::snprintf(text, sizeof text,
-                          "%s: %lld repetitions at %.2f Mflops last %.3g seconds; half as many "
+                          "%s: %s Mflops is more than one core can do (at most %.0f)", label,
+                          rate_text.c_str(), MAX_PLAUSIBLE_MFLOPS);
+            return text;
+        }
+        double operations = unit_operations(kernel, s) * static_cast<double>(reps);
+        double shortest = operations / ((rate.value + rate.half_unit) * 1e6);
+        double longest = rate.value > rate.half_unit
+                             ? operations / ((rate.value - rate.half_unit) * 1e6)
+                             : std::numeric_limits<double>::infinity();
+        if (reps < doubling_limit(kernel) && longest < least_minimum) {
+            std::snprintf(text, sizeof text,
+                          "%s: %lld repetitions at %s Mflops last %.3g seconds, less than the "
+                          "minimum time",
+                          label, reps, rate_text.c_str(), longest);
+            return text;
+        }
+        if (reps > 1 && shortest > longest_final) {
+            std::snprintf(text, sizeof text,
+                          "%s: %lld repetitions at %s Mflops last %.3g seconds; half as many "
                           "would already have reached the minimum time",
-                          kernel_label(kernel), static_cast<long long>(reps), rate, shortest);
+                          label, reps, rate_text.c_str(), shortest);
             return text;
         }
     }
-    double rate_sum = 0.0;
-    for (double rate : report.mflops)
-        rate_sum += rate;
-    if (std::fabs(rate_sum / 5.0 - report.composite) > 2.5 * HALF_CENT) {
+    double sum = 0.0, rounding = 0.0;
+    for (const printed_number& rate : report.mflops) {
+        sum += rate.value;
+        rounding += rate.half_unit;
+    }
+    double mean = sum / 5.0;
+    const printed_number& composite = report.composite;
+    double tolerance = rounding / 5.0 + composite.half_unit + 1e-12 * std::fabs(mean);
+    if (!std::isfinite(composite.value) || !(std::fabs(mean - composite.value) <= tolerance)) {
         std::snprintf(text, sizeof text,
-                      "the composite score %.2f is not the mean of the rates (%.2f)",
-                      report.composite, rate_sum / 5.0);
+                      "the composite score %s is not the mean of the rates (%.2f)",
+                      excerpt(composite.text, 24).c_str(), mean);
         return text;
     }
     return "";
 }
 
-int check_report(const std::string& path, bool json, const kernel_set& kernels)
+namespace {
+
+// This machine's speed for one kernel, in operations per processor second, from a short timed
+// run at sizes no larger than `sizes` (and small enough to set up at once).
+double probe_operations_per_second(kernel_id kernel, const problem_sizes& sizes,
+                                   const kernel_set& kernels)
 {
-    std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "kalvento: cannot read '%s': %s\n", path.c_str(),
-                         std::strerror(errno));
-            return 2;
-        }
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    problem_sizes probe = sizes;
+    probe.fft_points = std::min(probe.fft_points, std::int32_t{1} << 16);
+    probe.grid_size = std::min(probe.grid_size, kernel == kernel_id::lu ? 200 : 300);
+    if (probe.sparse_rows > 100000) {
+        std::int32_t per_row = probe.sparse_nonzeros / probe.sparse_rows;
+        probe.sparse_rows = 100000;
+        probe.sparse_nonzeros = per_row * probe.sparse_rows;
     }
-    report_reading reading = read_classic_report(text);
+    lagged_rng g;
+    lagged_rng_seed(g, MAIN_SEED);
+    kernel_result result = measure_kernel(kernel, probe, g, calibration{0.005, 0}, kernels);
+    if (!(result.seconds > 0.0) || !(result.operations > 0.0))
+        return MAX_PLAUSIBLE_MFLOPS * 1e6;
+    double rate = result.operations / result.seconds;
+    // Data far beyond the caches runs at the speed of memory.
+    constexpr std::uint64_t CACHED_BYTES = std::uint64_t{32} << 20;
+    if (kernel_bytes(kernel, sizes) > CACHED_BYTES && kernel_bytes(kernel, probe) <= CACHED_BYTES)
+        rate /= 2.0;
+    return rate;
+}
+
+double seconds_per_draw()
+{
+    constexpr int DRAWS = 1 << 20;
+    lagged_rng g;
+    lagged_rng_seed(g, MAIN_SEED);
+    double start = cpu_seconds();
+    std::int32_t sink = 0;
+    for (int i = 0; i < DRAWS; ++i)
+        sink ^= lagged_rng_step(g);
+    double seconds = cpu_seconds() - start;
+    asm volatile("" : : "r"(sink));
+    return std::max(seconds, 1e-3) / DRAWS;
+}
+
+// The operations of every attempt of the replay, 2 x reps - 1 units per kernel.
+double replay_operations(const classic_report& report, kernel_id kernel)
+{
+    double units = 2.0 * static_cast<double>(report.reps[kernel_index(kernel)]) - 1.0;
+    return units * unit_operations(kernel, report.sizes);
+}
+
+std::string duration_text(double seconds)
+{
+    char text[64];
+    if (!(seconds < 1e12))
+        return "more than 30000 years";
+    if (seconds < 120)
+        std::snprintf(text, sizeof text, "%.3g seconds", seconds);
+    else if (seconds < 7200)
+        std::snprintf(text, sizeof text, "%.0f minutes", seconds / 60);
+    else if (seconds < 2 * 86400)
+        std::snprintf(text, sizeof text, "%.1f hours", seconds / 3600);
+    else if (seconds < 730 * 86400)
+        std::snprintf(text, sizeof text, "%.0f days", seconds / 86400);
+    else
+        std::snprintf(text, sizeof text, "%.0f years", seconds / (365.25 * 86400));
+    return text;
+}
+
+std::array<kernel_result, 5> replay_with_progress(const classic_report& report, double estimate,
+                                                  const kernel_set& kernels)
+{
+    progress_line progress;
+    progress_open(progress);
+    double done = 0.0, total = 0.0;
+    for (kernel_id kernel : RUN_ORDER)
+        total += replay_operations(report, kernel);
+    auto say = [&](std::size_t k) {
+        char text[160];
+        double left = total > 0.0 ? estimate * (1.0 - done / total) : 0.0;
+        std::snprintf(text, sizeof text, "kalvento: replaying %s (%zu of 5), about %s left",
+                      kernel_label(RUN_ORDER[k]), k + 1, duration_text(left).c_str());
+        progress_show(progress, text);
+    };
+    run_plans plans;
+    for (std::size_t k = 0; k < plans.size(); ++k)
+        plans[k] = calibration{0.0, report.reps[k]};
+    lagged_rng shared;
+    lagged_rng_seed(shared, MAIN_SEED);
+    std::array<kernel_result, 5> results{};
+    say(0);
+    run_measurement(report.sizes, plans, ALL_KERNELS, shared, kernels,
+                    [&](kernel_id kernel, const kernel_result& result) {
+                        std::size_t k = kernel_index(kernel);
+                        results[k] = result;
+                        done += replay_operations(report, kernel);
+                        if (k + 1 < RUN_ORDER.size())
+                            say(k + 1);
+                    });
+    return results;
+}
+
+// What became of one report.
+struct verdict {
+    int status = 0;        // 0 genuine, 3 mismatch, 2 not checked
+    std::string problem;   // not empty when status is 2: why it was not checked
+    std::string timing;    // not empty: what does not fit
+    bool replayed = false; // whether the checksum was recomputed
+    std::array<kernel_result, 5> replayed_results{};
+    std::string recomputed; // the recomputed checksum text
+    bool genuine = false;
+};
+
+verdict check_one(const report_reading& reading, double& budget_left, const kernel_set& kernels)
+{
+    verdict v;
     if (!reading.report) {
-        std::fprintf(stderr, "kalvento: %s is not a readable classic report: %s\n",
-                     path == "-" ? "standard input" : path.c_str(), reading.error.c_str());
-        return 2;
+        v.status = 2;
+        v.problem = "not a readable classic report: " + reading.error;
+        return v;
     }
     const classic_report& report = *reading.report;
-    check_memory(report.sizes, physical_memory_bytes());
-
-    std::array<kernel_result, 5> replayed;
-    {
-        progress_line progress;
-        progress_open(progress);
-        replayed = replay_run(report.sizes, ALL_KERNELS, report.reps, kernels,
-                              progress_watch(progress, "replaying"));
+    v.timing = timing_inconsistency(report);
+    if (!v.timing.empty()) {
+        v.status = 3;
+        return v;
     }
+    // No machine replays faster than the fastest plausible rate: past the budget even then, the
+    // report is refused without measuring anything.
+    double operations = 0.0;
+    for (kernel_id kernel : RUN_ORDER)
+        operations += replay_operations(report, kernel);
+    double estimate = operations / (MAX_PLAUSIBLE_MFLOPS * 1e6);
+    bool at_least = true;
+    std::uint64_t memory = physical_memory_bytes();
+    std::uint64_t needed = run_peak_bytes(report.sizes);
+    if (estimate <= budget_left && memory > 0 && needed > memory) {
+        v.status = 2;
+        v.problem = "replaying it needs about " + std::to_string(needed >> 20) +
+                    " MB at once, more than this machine's " + std::to_string(memory >> 20) + " MB";
+        return v;
+    }
+    if (estimate <= budget_left) {
+        estimate = estimated_replay_seconds(report, kernels);
+        at_least = false;
+    }
+    if (!(estimate <= budget_left)) {
+        v.status = 2;
+        v.problem = "replaying it would take " + std::string(at_least ? "at least " : "about ") +
+                    duration_text(estimate) + " on this machine, more than the budget of " +
+                    duration_text(budget_left) + " (--replay-budget=SECONDS)";
+        return v;
+    }
+    budget_left -= estimate;
+    v.replayed_results = replay_with_progress(report, estimate, kernels);
+    v.replayed = true;
     std::vector<measured_kernel> measured;
     for (kernel_id kernel : RUN_ORDER)
-        measured.push_back({kernel, replayed[kernel_index(kernel)]});
-    std::string recomputed = checksum_text(summarize(measured).mean_checksum);
-    bool genuine = recomputed == report.checksum_text;
-    std::string timing = timing_inconsistency(report);
+        measured.push_back({kernel, v.replayed_results[kernel_index(kernel)]});
+    double mean = summarize(measured).mean_checksum;
+    v.recomputed = checksum_text(mean);
+    v.genuine = v.recomputed == report.checksum_text;
+    v.status = v.genuine ? 0 : 3;
+    return v;
+}
 
-    if (json) {
-        nlohmann::ordered_json kernels_json = nlohmann::ordered_json::array();
-        for (const measured_kernel& m : measured)
-            kernels_json.push_back({{"name", kernel_name(m.kernel)},
-                                    {"reps", m.result.reps},
-                                    {"checksum", m.result.checksum},
-                                    {"checksum_text", checksum_text(m.result.checksum)}});
-        nlohmann::ordered_json document = {{"schema_version", JSON_SCHEMA_VERSION},
-                                           {"check_report",
-                                            {{"file", path},
-                                             {"sizes",
-                                              {{"fft_points", report.sizes.fft_points},
-                                               {"grid_size", report.sizes.grid_size},
-                                               {"sparse_rows", report.sizes.sparse_rows},
-                                               {"sparse_nonzeros", report.sizes.sparse_nonzeros}}},
-                                             {"kernels", kernels_json},
-                                             {"report_checksum_text", report.checksum_text},
-                                             {"recomputed_checksum_text", recomputed},
-                                             {"genuine", genuine},
-                                             {"timing_consistent", timing.empty()},
-                                             {"timing_problem", timing}}}};
+nlohmann::ordered_json verdict_json(const std::string& path, const report_reading& reading,
+                                    const verdict& v)
+{
+    nlohmann::ordered_json document = {{"file", path},
+                                       {"lines", {reading.first_line, reading.last_line}}};
+    if (!reading.report || !v.problem.empty()) {
+        document["error"] = v.problem;
+        return document;
+    }
+    const classic_report& report = *reading.report;
+    nlohmann::ordered_json kernels_json = nlohmann::ordered_json::array();
+    if (v.replayed)
+        for (kernel_id kernel : RUN_ORDER) {
+            const kernel_result& r = v.replayed_results[kernel_index(kernel)];
+            kernels_json.push_back({{"name", kernel_name(kernel)},
+                                    {"reps", r.reps},
+                                    {"checksum", r.checksum},
+                                    {"checksum_text", checksum_text(r.checksum)}});
+        }
+    document["sizes"] = {{"fft_points", report.sizes.fft_points},
+                         {"grid_size", report.sizes.grid_size},
+                         {"sparse_rows", report.sizes.sparse_rows},
+                         {"sparse_nonzeros", report.sizes.sparse_nonzeros}};
+    document["kernels"] = kernels_json;
+    document["report_checksum_text"] = report.checksum_text;
+    document["recomputed_checksum_text"] = v.recomputed;
+    document["genuine"] = v.genuine;
+    document["replayed"] = v.replayed;
+    document["timing_consistent"] = v.timing.empty();
+    document["timing_problem"] = v.timing;
+    return document;
+}
+
+// The verdict of a file with one report: the recomputed checksums, then a line each for the
+// checksum and the timing.
+void write_single_verdict(const classic_report& report, const verdict& v)
+{
+    if (!v.timing.empty()) {
+        std::printf("timing MISMATCH: %s\n", v.timing.c_str());
+        std::printf("checksum not replayed: the timing already shows an altered report\n");
+        return;
+    }
+    for (kernel_id kernel : RUN_ORDER) {
+        const kernel_result& r = v.replayed_results[kernel_index(kernel)];
+        std::printf("%-15s reps %-10lld checksum %s\n", kernel_label(kernel),
+                    static_cast<long long>(r.reps), checksum_text(r.checksum).c_str());
+    }
+    if (v.genuine)
+        std::printf("checksum genuine\n");
+    else
+        std::printf("checksum MISMATCH: report says %s, recomputed %s\n",
+                    excerpt(report.checksum_text).c_str(), v.recomputed.c_str());
+    std::printf("timing consistent\n");
+}
+
+// One line per report of a file with several.
+void write_verdict_line(std::size_t number, const report_reading& reading, const verdict& v)
+{
+    std::printf("report %zu (lines %zu-%zu): ", number, reading.first_line, reading.last_line);
+    if (!v.problem.empty())
+        std::printf("not checked: %s\n", v.problem.c_str());
+    else if (!v.timing.empty())
+        std::printf("timing MISMATCH: %s\n", v.timing.c_str());
+    else if (!v.genuine)
+        std::printf("checksum MISMATCH: report says %s, recomputed %s\n",
+                    excerpt(reading.report->checksum_text).c_str(), v.recomputed.c_str());
+    else
+        std::printf("checksum genuine, timing consistent\n");
+}
+
+} // namespace
+
+double estimated_replay_seconds(const classic_report& report, const kernel_set& kernels)
+{
+    std::uint64_t draws = 0;
+    for (kernel_id kernel : RUN_ORDER)
+        draws += shared_draws(kernel, report.sizes);
+    double seconds = static_cast<double>(draws) * seconds_per_draw();
+    for (kernel_id kernel : RUN_ORDER)
+        if (has_work(kernel, report.sizes))
+            seconds += replay_operations(report, kernel) /
+                       probe_operations_per_second(kernel, report.sizes, kernels);
+    return seconds;
+}
+
+int check_report(const check_request& request, const kernel_set& kernels)
+{
+    file_reading file = read_bounded_file(request.path);
+    if (!file.error.empty()) {
+        std::fprintf(stderr, "kalvento: %s\n", file.error.c_str());
+        return 2;
+    }
+    std::string name = request.path == "-" ? "standard input" : excerpt(request.path, 200);
+    std::vector<report_reading> readings = read_classic_reports(file.bytes);
+    file.bytes.clear();
+
+    double budget_left = request.replay_budget;
+    std::vector<verdict> verdicts;
+    int status = 0;
+    for (const report_reading& reading : readings) {
+        verdicts.push_back(check_one(reading, budget_left, kernels));
+        status = std::max(status, verdicts.back().status);
+    }
+
+    bool single = readings.size() == 1;
+    if (single && !verdicts[0].problem.empty()) {
+        std::fprintf(stderr, "kalvento: %s: %s\n", name.c_str(), verdicts[0].problem.c_str());
+        return status;
+    }
+    if (request.json) {
+        nlohmann::ordered_json document = {{"schema_version", JSON_SCHEMA_VERSION}};
+        if (single) {
+            document["check_report"] = verdict_json(name, readings[0], verdicts[0]);
+        } else {
+            nlohmann::ordered_json all = nlohmann::ordered_json::array();
+            for (std::size_t i = 0; i < readings.size(); ++i)
+                all.push_back(verdict_json(name, readings[i], verdicts[i]));
+            document["check_reports"] = all;
+        }
         std::string out =
             document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         std::printf("%s\n", out.c_str());
+    } else if (single) {
+        write_single_verdict(*readings[0].report, verdicts[0]);
     } else {
-        for (const measured_kernel& m : measured)
-            std::printf("%-15s reps %-10lld checksum %s\n", kernel_label(m.kernel),
-                        static_cast<long long>(m.result.reps),
-                        checksum_text(m.result.checksum).c_str());
-        if (genuine)
-            std::printf("checksum genuine\n");
-        else
-            std::printf("checksum MISMATCH: report says %s, recomputed %s\n",
-                        report.checksum_text.c_str(), recomputed.c_str());
-        if (timing.empty())
-            std::printf("timing consistent\n");
-        else
-            std::printf("timing MISMATCH: %s\n", timing.c_str());
+        for (std::size_t i = 0; i < readings.size(); ++i)
+            write_verdict_line(i + 1, readings[i], verdicts[i]);
     }
     flush_report(stdout);
-    return genuine && timing.empty() ? 0 : 3;
+    return status;
 }
 
 } // namespace kalvento
