@@ -74,26 +74,6 @@ bool read_count(std::string_view text, std::int64_t& value)
     return error == std::errc() && stop == text.data() + text.size();
 }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool starts_with_word(std::string_view text, std::string_view word)
-{
-    if (text.size() < word.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if (lower(text[i]) != word[i])
-            return false;
-    return true;
-}
-
-bool is_letter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 struct settings_match {
     line_prefix prefix;
     std::string_view text; // the line after the prefix

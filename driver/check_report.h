@@ -52,7 +52,8 @@ std::vector<report_reading> read_classic_reports(std::string_view bytes);
 // The doubling loop never goes beyond this count.
 std::int64_t doubling_limit(kernel_id kernel);
 
-// No attempt runs this fast: a thousand times the double-precision peak of one current core.
+// No attempt runs this fast: 1 Tflop/s, several times the double-precision peak of the fastest
+// current core.
 inline constexpr double MAX_PLAUSIBLE_MFLOPS = 1e6;
 // A final attempt may last this many times the limit that its predecessor stayed under, the
 // minimum time plus one step of a coarse processor clock; twice the work, and half as much

@@ -79,7 +79,8 @@ int run_program(int argc, char** argv)
     if (!options.compare.empty())
         return run_comparison(options.compare[0], options.compare[1], options.json);
     if (options.check_report)
-        return check_report({*options.check_report, options.json, DEFAULT_REPLAY_BUDGET},
+        return check_report({*options.check_report, options.json,
+                             options.replay_budget.value_or(DEFAULT_REPLAY_BUDGET)},
                             selected_kernels());
 
     run_settings settings =

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace kalvento {
@@ -96,6 +98,18 @@ std::string set_compare(extended_options& options, std::string_view base)
 // Stands in a help text for the kernels' names, which come from the kernel table.
 constexpr char KERNEL_NAMES[] = "KERNEL_NAMES";
 
+std::string set_replay_budget(extended_options& options, std::string_view text)
+{
+    std::string number(text.substr(0, 40));
+    char* end = nullptr;
+    double seconds = std::strtod(number.c_str(), &end);
+    if (text.empty() || text.size() > 40 || end != number.c_str() + number.size() ||
+        !(seconds > 0.0) || !std::isfinite(seconds))
+        return "--replay-budget takes a positive number of seconds, not " + quoted_argument(text);
+    options.replay_budget = seconds;
+    return "";
+}
+
 constexpr long_option LONG_OPTIONS[] = {
     {"help", nullptr, "this text", set_flag<&extended_options::show_help>},
     {"version", nullptr, "version, compiler, build flags and the code path this CPU selects",
@@ -131,6 +145,10 @@ constexpr long_option LONG_OPTIONS[] = {
      "compare two results (JSON documents of --json or classic reports): median\n"
      "rates, ratio NEW/BASE and a Mann-Whitney U test per kernel",
      set_compare},
+    {"replay-budget", "SECONDS",
+     "with --check-report: refuse a replay estimated to take longer on this\n"
+     "machine (default 300)",
+     set_replay_budget},
 };
 
 const long_option* find_option(std::string_view name)
@@ -172,6 +190,8 @@ std::string check_combination(const extended_options& o, std::span<const char* c
     if (!o.compare.empty() && (o.check_report || o.export_json || o.verify || o.plain ||
                                o.repeat != 1 || o.kernels != ALL_KERNELS))
         return "--compare takes two result files and no other option but --json";
+    if (o.replay_budget && !o.check_report)
+        return "--replay-budget only applies to --check-report";
     if (o.check_report && classic.size() > 1)
         return "--check-report takes its sizes from the report, not from " +
                quoted_argument(classic[1]);
@@ -316,8 +336,9 @@ Sizes:              FFT points     grid (SOR, LU)   sparse rows   sparse non-zer
   -huge MB          2^floor(log2 n) floor(sqrt n)   n / 8         n     (n = MB x 131072)
 
 Exit status: 0 success; 1 the run failed (out of memory, report not written); 2 unusable long
-options, or an unreadable report or result file; 3 a checksum that --verify or --check-report
-found different.
+options, an unreadable result file, or a report that cannot be read or replayed within the
+budget; 3 a checksum that --verify or --check-report found different, or a report whose
+numbers no run can print.
 )";
     return usage;
 }

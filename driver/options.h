@@ -29,6 +29,7 @@ struct extended_options {
     std::optional<std::string> check_report; // a report to check ("-": standard input)
     std::optional<std::string> export_json;  // a file for the JSON document beside the report
     std::vector<std::string> compare;        // BASE and NEW of --compare, when given
+    std::optional<double> replay_budget;     // seconds a report's replay may take
 };
 
 // One long option. `value_name` is null for an option that takes no value. `apply` records the

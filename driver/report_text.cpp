@@ -21,26 +21,6 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
-bool is_letter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool starts_with_word(std::string_view text, std::string_view word)
-{
-    if (text.size() < word.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if (lower(text[i]) != word[i])
-            return false;
-    return true;
-}
-
 std::string read_error(const std::string& path, const std::string& why)
 {
     std::string message = "cannot read '";
@@ -83,6 +63,23 @@ int utf16_order(std::string_view bytes)
 }
 
 } // namespace
+
+bool starts_with_word(std::string_view text, std::string_view word)
+{
+    if (text.size() < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[i])
+            return false;
+    }
+    return true;
+}
+
+bool is_letter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 file_reading read_bounded_file(const std::string& path, std::size_t limit)
 {

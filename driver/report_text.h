@@ -41,6 +41,11 @@ struct line_cursor {
 // The text without leading and trailing blanks.
 std::string_view trimmed(std::string_view text);
 
+// Whether `text` starts with `word` (given in lower case), in any case.
+bool starts_with_word(std::string_view text, std::string_view word);
+
+bool is_letter(char c);
+
 // At most `limit` characters of `text` for a message, unprintable bytes shown as '?', and "..."
 // when it was cut.
 std::string excerpt(std::string_view text, std::size_t limit = 40);

@@ -90,15 +90,21 @@ std::string timing_of(const synthetic_run& run)
     return timing_inconsistency(read_one(run.text()));
 }
 
-synthetic_run huge_zero_run()
+synthetic_run huge_run(std::int32_t megabytes, double min_seconds, const kernel_reps& reps,
+                       double seconds)
 {
     synthetic_run run;
-    run.settings.sizes = sizes_from_megabytes(0);
-    run.settings.megabytes = 0;
-    run.settings.min_seconds = 0.01;
-    run.reps = {1, 1, 1 << 20, 1, 1};
-    run.seconds.fill(0.015);
+    run.settings.sizes = sizes_from_megabytes(megabytes);
+    run.settings.megabytes = megabytes;
+    run.settings.min_seconds = min_seconds;
+    run.reps = reps;
+    run.seconds.fill(seconds);
     return run;
+}
+
+synthetic_run huge_zero_run()
+{
+    return huge_run(0, 0.01, {1, 1, 1 << 20, 1, 1}, 0.015);
 }
 
 struct CheckReport : ::testing::Test {
@@ -534,12 +540,7 @@ TEST_F(CheckReport, CostlyReplaysAreRefusedBeforeTheyStart)
 {
     // Counts whose replay no machine does within the budget, even at the fastest plausible rate;
     // their timing fits, so only the cost stops them.
-    synthetic_run huge;
-    huge.settings.sizes = sizes_from_megabytes(1024);
-    huge.settings.megabytes = 1024;
-    huge.settings.min_seconds = 1000.0;
-    huge.reps = {1, 1, 1 << 30, 1, 512};
-    huge.seconds.fill(1500.0);
+    synthetic_run huge = huge_run(1024, 1000.0, {1, 1, 1 << 30, 1, 512}, 1500.0);
     huge.seconds[2] = 100.0;
     synthetic_run lu_count;
     lu_count.reps[4] = 1 << 24;
