@@ -4,10 +4,6 @@
 #include "driver/progress.h"
 #include "driver/report.h"
 #include "driver/report_text.h"
-#include "kernels/fft.h"
-#include "kernels/lu.h"
-#include "kernels/sor.h"
-#include "kernels/sparse.h"
 #include "support/cpu_timer.h"
 
 #include <algorithm>
@@ -27,39 +23,14 @@ constexpr std::size_t MAX_REPORT_LINE_LENGTH = 1024;
 
 bool has_work(kernel_id kernel, const problem_sizes& s)
 {
-    switch (kernel) {
-    case kernel_id::fft:
-        return s.fft_points > 1;
-    case kernel_id::sor:
-        return s.grid_size >= 3;
-    case kernel_id::monte_carlo:
-        return true;
-    case kernel_id::sparse:
-    case kernel_id::lu:
-        return (kernel == kernel_id::sparse ? s.sparse_rows : s.grid_size) > 0;
-    }
-    return false;
+    return describe(kernel).has_work(s);
 }
 
 // Operations the rate credits to one unit of work: one transform pair, one sweep, one sample,
 // one multiply, one factorisation.
 double unit_operations(kernel_id kernel, const problem_sizes& s)
 {
-    if (!has_work(kernel, s))
-        return 0.0;
-    switch (kernel) {
-    case kernel_id::fft:
-        return fft_flop_count(s.fft_points);
-    case kernel_id::sor:
-        return sor_flop_count(s.grid_size, s.grid_size, 1);
-    case kernel_id::monte_carlo:
-        return 4.0;
-    case kernel_id::sparse:
-        return csr_flop_count(s.sparse_rows, s.sparse_nonzeros, 1);
-    case kernel_id::lu:
-        return lu_flop_count(s.grid_size);
-    }
-    return 0.0;
+    return describe(kernel).attempt_operations(s, 1);
 }
 
 bool same_sizes(const problem_sizes& a, const problem_sizes& b)
@@ -110,27 +81,31 @@ printed_number printed(const number_token& token)
     return {token.value, token.half_unit, std::string(token.text)};
 }
 
-// The lines after the settings line, by their numbers.
+// The lines after the settings line, by their numbers: the five kernel lines (the rate, then the
+// sizes the kernel shows), the composite score, the five repetition counts and the checksum.
 struct expected_line {
-    const char* what;
+    std::string what;
     std::size_t numbers;
 };
 
-constexpr expected_line EXPECTED_LINES[] = {
-    {"the FFT line (a rate and the number of points)", 2},
-    {"the SOR line (a rate and the grid size twice)", 3},
-    {"the Monte Carlo line (a rate)", 1},
-    {"the sparse line (a rate, the rows and the non-zeros)", 3},
-    {"the LU line (a rate and the matrix size twice)", 3},
-    {"the composite score", 1},
-    {"the FFT repetition count", 1},
-    {"the SOR repetition count", 1},
-    {"the Monte Carlo repetition count", 1},
-    {"the sparse repetition count", 1},
-    {"the LU repetition count", 1},
-    {"the checksum", 1},
-};
-constexpr std::size_t LINE_COUNT = std::size(EXPECTED_LINES);
+std::vector<expected_line> expected_lines()
+{
+    std::vector<expected_line> lines;
+    for (const kernel_descriptor& kernel : kernel_table())
+        lines.push_back({std::string("the ") + kernel.label + " line (a rate" +
+                             (kernel.sizes.empty() ? ")"
+                              : kernel.sizes.size() == 1
+                                  ? " and a size)"
+                                  : " and " + std::to_string(kernel.sizes.size()) + " sizes)"),
+                         1 + kernel.sizes.size()});
+    lines.push_back({"the composite score", 1});
+    for (const kernel_descriptor& kernel : kernel_table())
+        lines.push_back({std::string("the ") + kernel.label + " repetition count", 1});
+    lines.push_back({"the checksum", 1});
+    return lines;
+}
+
+constexpr std::size_t LINE_COUNT = 12;
 
 std::string line_error(std::size_t line, const std::string& why)
 {
@@ -170,6 +145,7 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
         report.megabytes = static_cast<std::int32_t>(count);
     }
 
+    static const std::vector<expected_line> EXPECTED_LINES = expected_lines();
     std::array<std::vector<number_token>, LINE_COUNT> found;
     for (std::size_t k = 0; k < LINE_COUNT; ++k) {
         std::string_view text;
@@ -177,7 +153,7 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
             line_cursor before = cursor;
             std::string_view line;
             if (!cursor.next(line)) {
-                reading.error = "the report ends before " + std::string(EXPECTED_LINES[k].what);
+                reading.error = "the report ends before " + EXPECTED_LINES[k].what;
                 reading.last_line = cursor.number;
                 return reading;
             }
@@ -199,7 +175,7 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
             if (any.too_long || !any.numbers.empty())
                 break;
         }
-        std::string expected = "expected " + std::string(EXPECTED_LINES[k].what) + ", found ";
+        std::string expected = "expected " + EXPECTED_LINES[k].what + ", found ";
         if (text.size() > MAX_REPORT_LINE_LENGTH)
             return refuse(cursor.number, expected + "a line of " + std::to_string(text.size()) +
                                              " characters starting " + quoted(text));
@@ -210,29 +186,28 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
     }
     reading.last_line = cursor.number;
 
-    // Sizes: whole numbers, the same grid on the SOR and LU lines, and a setting the classic
+    // Sizes: whole numbers, the same wherever a size is shown twice, and a setting the classic
     // command line can produce.
-    auto size_at = [&](std::size_t line, std::size_t n, std::int32_t& size) {
-        std::int64_t value = 0;
-        const number_token& token = found[line][n];
-        if (!token.digits_only || !read_count(token.text, value) || value > INT32_MAX)
-            return false;
-        size = static_cast<std::int32_t>(value);
-        return true;
-    };
-    std::array<std::int32_t, 4> grids{};
     problem_sizes& sizes = report.sizes;
-    if (!size_at(0, 1, sizes.fft_points) || !size_at(1, 1, grids[0]) || !size_at(1, 2, grids[1]) ||
-        !size_at(3, 1, sizes.sparse_rows) || !size_at(3, 2, sizes.sparse_nonzeros) ||
-        !size_at(4, 1, grids[2]) || !size_at(4, 2, grids[3]))
-        return refuse(start, "a size on the kernel lines is not a whole number that fits 32 bits");
-    sizes.grid_size = grids[0];
-    bool square = std::all_of(grids.begin(), grids.end(),
-                              [&](std::int32_t g) { return g == sizes.grid_size; });
+    sizes = problem_sizes{-1, -1, -1, -1}; // not shown yet
+    bool consistent = true;
+    for (std::size_t k = 0; k < 5; ++k) {
+        std::span<const shown_size> shown = kernel_table()[k].sizes;
+        for (std::size_t n = 0; n < shown.size(); ++n) {
+            const number_token& token = found[k][n + 1];
+            std::int64_t value = 0;
+            if (!token.digits_only || !read_count(token.text, value) || value > INT32_MAX)
+                return refuse(start,
+                              "a size on the kernel lines is not a whole number that fits 32 bits");
+            std::int32_t& field = sizes.*shown[n].field;
+            consistent = consistent && (field < 0 || field == value);
+            field = static_cast<std::int32_t>(value);
+        }
+    }
     bool possible = report.megabytes
                         ? same_sizes(sizes, sizes_from_megabytes(*report.megabytes))
                         : same_sizes(sizes, DEFAULT_SIZES) || same_sizes(sizes, LARGE_SIZES);
-    if (!square || !possible)
+    if (!consistent || !possible)
         return refuse(start, "the sizes of the kernel lines cannot come from the classic command "
                              "line with these settings");
 
@@ -243,7 +218,7 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
         const number_token& token = found[6 + k][0];
         std::int64_t count = 0;
         if (!token.digits_only || !read_count(token.text, count) || count < 1 ||
-            count > doubling_limit(RUN_ORDER[k]) || (count & (count - 1)) != 0)
+            count > kernel_table()[k].largest_reps || (count & (count - 1)) != 0)
             reading.error = "the " + std::string(kernel_label(RUN_ORDER[k])) +
                             " repetition count " + quoted(token.text) +
                             " is not a power of two that a run can reach";
@@ -259,11 +234,6 @@ report_reading read_one_report(line_cursor& cursor, const settings_match& settin
 }
 
 } // namespace
-
-std::int64_t doubling_limit(kernel_id kernel)
-{
-    return kernel == kernel_id::fft ? std::int64_t{1} << 62 : std::int64_t{1} << 30;
-}
 
 std::vector<report_reading> read_classic_reports(std::string_view bytes)
 {
@@ -345,7 +315,7 @@ std::string timing_inconsistency(const classic_report& report)
         double longest = rate.value > rate.half_unit
                              ? operations / ((rate.value - rate.half_unit) * 1e6)
                              : std::numeric_limits<double>::infinity();
-        if (reps < doubling_limit(kernel) && longest < least_minimum) {
+        if (reps < describe(kernel).largest_reps && longest < least_minimum) {
             std::snprintf(text, sizeof text,
                           "%s: %lld repetitions at %s Mflops last %.3g seconds, less than the "
                           "minimum time",
@@ -394,13 +364,15 @@ double probe_operations_per_second(kernel_id kernel, const problem_sizes& sizes,
     }
     lagged_rng g;
     lagged_rng_seed(g, MAIN_SEED);
-    kernel_result result = measure_kernel(kernel, probe, g, calibration{0.005, 0}, kernels);
+    kernel_result result;
+    describe(kernel).measure(probe, g, calibration{0.005, 0}, kernels, result);
     if (!(result.seconds > 0.0) || !(result.operations > 0.0))
         return MAX_PLAUSIBLE_MFLOPS * 1e6;
     double rate = result.operations / result.seconds;
     // Data far beyond the caches runs at the speed of memory.
     constexpr std::uint64_t CACHED_BYTES = std::uint64_t{32} << 20;
-    if (kernel_bytes(kernel, sizes) > CACHED_BYTES && kernel_bytes(kernel, probe) <= CACHED_BYTES)
+    const kernel_descriptor& d = describe(kernel);
+    if (d.data_bytes(sizes) > CACHED_BYTES && d.data_bytes(probe) <= CACHED_BYTES)
         rate /= 2.0;
     return rate;
 }
@@ -617,7 +589,7 @@ double estimated_replay_seconds(const classic_report& report, const kernel_set& 
 {
     std::uint64_t draws = 0;
     for (kernel_id kernel : RUN_ORDER)
-        draws += shared_draws(kernel, report.sizes);
+        draws += describe(kernel).shared_draws(report.sizes);
     double seconds = static_cast<double>(draws) * seconds_per_draw();
     for (kernel_id kernel : RUN_ORDER)
         if (has_work(kernel, report.sizes))

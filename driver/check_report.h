@@ -49,9 +49,6 @@ inline constexpr std::size_t MAX_REPORTS = 1000;
 // MAX_REPORTS reports gives MAX_REPORTS + 1 readings, the last one an error.
 std::vector<report_reading> read_classic_reports(std::string_view bytes);
 
-// The doubling loop never goes beyond this count.
-std::int64_t doubling_limit(kernel_id kernel);
-
 // No attempt runs this fast: 1 Tflop/s, several times the double-precision peak of the fastest
 // current core.
 inline constexpr double MAX_PLAUSIBLE_MFLOPS = 1e6;

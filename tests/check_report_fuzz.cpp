@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(classic_sizes(r));
         for (kernel_id kernel : RUN_ORDER) {
             std::int64_t reps = r.reps[kernel_index(kernel)];
-            require(reps >= 1 && reps <= doubling_limit(kernel) && (reps & (reps - 1)) == 0);
+            require(reps >= 1 && reps <= describe(kernel).largest_reps && (reps & (reps - 1)) == 0);
         }
         require(!r.checksum_text.empty() && r.checksum_text.size() <= 64);
         require_short_line(timing_inconsistency(r));

@@ -4,10 +4,7 @@
 
 #include "driver/check_report.h"
 #include "driver/report.h"
-#include "kernels/fft.h"
-#include "kernels/lu.h"
-#include "kernels/sor.h"
-#include "kernels/sparse.h"
+#include "driver/reporter.h"
 #include "program_runner.h"
 
 #include <chrono>
@@ -21,25 +18,6 @@ using namespace kalvento;
 using namespace kalvento::testing;
 
 namespace {
-
-// Operations a rate credits to `reps` units of a kernel (none where the sizes leave no work).
-double operations(kernel_id kernel, const problem_sizes& s, std::int64_t reps)
-{
-    double r = static_cast<double>(reps);
-    switch (kernel) {
-    case kernel_id::fft:
-        return s.fft_points > 1 ? fft_flop_count(s.fft_points) * r : 0.0;
-    case kernel_id::sor:
-        return s.grid_size >= 3 ? sor_flop_count(s.grid_size, s.grid_size, 1) * r : 0.0;
-    case kernel_id::monte_carlo:
-        return 4.0 * r;
-    case kernel_id::sparse:
-        return s.sparse_rows > 0 ? csr_flop_count(s.sparse_rows, s.sparse_nonzeros, 1) * r : 0.0;
-    case kernel_id::lu:
-        return s.grid_size > 0 ? lu_flop_count(s.grid_size) * r : 0.0;
-    }
-    return 0.0;
-}
 
 // A classic report as the program prints it, for a run whose final attempts lasted `seconds`.
 struct synthetic_run {
@@ -56,20 +34,22 @@ struct synthetic_run {
         std::FILE* out = open_memstream(&buffer, &size);
         write_banner(out);
         write_settings_line(out, settings);
-        std::vector<measured_kernel> measured;
+        session_outcome session;
         for (kernel_id kernel : RUN_ORDER) {
             std::size_t k = kernel_index(kernel);
             kernel_result r;
             r.reps = reps[k];
-            double ops = operations(kernel, settings.sizes, r.reps);
+            double ops = describe(kernel).attempt_operations(settings.sizes, r.reps);
             r.mflops = rate_override[k] != 0.0 ? rate_override[k]
                        : ops > 0.0             ? ops / seconds[k] * 1e-6
                                                : 0.0;
             r.checksum = checksum;
-            measured.push_back({kernel, r});
+            session.kernels.push_back({kernel, {r}, r.mflops, r.mflops, r.mflops, {}});
+            session.composite += r.mflops / 5.0;
             write_kernel_line(out, kernel, settings.sizes, r);
         }
-        write_summary(out, measured);
+        session.mean_checksum = checksum;
+        write_summary(out, session);
         std::fclose(out);
         std::string text(buffer, size);
         std::free(buffer);
@@ -267,7 +247,7 @@ TEST(ReadingReports, DamageIsNamedByLine)
              {replace_line(report, R"(LU reps: +[0-9]+)", "LU reps: 0"), "LU repetition count"},
              {replace_line(report, R"(LU reps: +[0-9]+)", "LU reps: -4"), "LU repetition count"},
              {replace_line(report, R"(MonteCarlo:[^\n]*\n)", ""),
-              "line 9: expected the Monte Carlo line (a rate), found \"Sparse matmult"},
+              "line 9: expected the MonteCarlo line (a rate), found \"Sparse matmult"},
              {replace_line(report, R"(checksum: +\S+)", "checksum: 1.5e+0x"),
               "the report ends before the checksum"},
              {replace_line(report, R"(checksum: +\S+)", "checksum: 1.5 2.5"),
@@ -439,7 +419,7 @@ TEST_F(CheckReport, SeveralReportsOneVerdictLineEachWorstStatus)
     EXPECT_EQ(lines[2].substr(0, 24), "report 3 (lines 51-69): ");
     EXPECT_NE(lines[2].find("MISMATCH"), std::string::npos);
     EXPECT_EQ(lines[3], "report 4 (lines 70-70): not checked: not a readable classic report: "
-                        "the report ends before the FFT line (a rate and the number of points)");
+                        "the report ends before the FFT line (a rate and a size)");
 
     verdict = check(report + "Using 1 seconds\n" + report);
     EXPECT_EQ(verdict.status, 2);
