@@ -111,17 +111,17 @@ std::string without_long_lines(std::string_view text)
 // The one thing compare needs of a classic report: its rates, sizes and minimum time.
 result_reading read_classic_result(std::string_view text)
 {
-    report_reading report = read_classic_report(without_long_lines(text));
+    report_reading report = read_classic_reports(without_long_lines(text)).front();
     if (!report.report)
         return refused("neither a JSON document of kalvento nor a classic report (" + report.error +
                        ")");
     result_file file;
     file.classic = true;
     for (std::size_t k = 0; k < RUN_ORDER.size(); ++k)
-        file.rates[k] = {report.report->mflops[k]};
-    file.min_seconds = report.report->min_seconds;
+        file.rates[k] = {report.report->mflops[k].value};
+    file.min_seconds = report.report->min_seconds.value;
     file.context = {{"sizes", sizes_text(report.report->sizes)},
-                    {"minimum time", seconds_text(report.report->min_seconds)}};
+                    {"minimum time", seconds_text(report.report->min_seconds.value)}};
     result_reading reading;
     reading.file = std::move(file);
     return reading;
