@@ -416,36 +416,23 @@ std::string duration_text(double seconds)
     return text;
 }
 
-std::array<kernel_result, 5> replay_with_progress(const classic_report& report, double estimate,
+std::array<kernel_result, 5> replay_with_progress(const classic_report& report,
                                                   const kernel_set& kernels)
 {
     progress_line progress;
     progress_open(progress);
-    double done = 0.0, total = 0.0;
-    for (kernel_id kernel : RUN_ORDER)
-        total += replay_operations(report, kernel);
-    auto say = [&](std::size_t k) {
-        char text[160];
-        double left = total > 0.0 ? estimate * (1.0 - done / total) : 0.0;
-        std::snprintf(text, sizeof text, "kalvento: replaying %s (%zu of 5), about %s left",
-                      kernel_label(RUN_ORDER[k]), k + 1, duration_text(left).c_str());
-        progress_show(progress, text);
-    };
     run_plans plans;
     for (std::size_t k = 0; k < plans.size(); ++k)
         plans[k] = calibration{0.0, report.reps[k]};
     lagged_rng shared;
     lagged_rng_seed(shared, MAIN_SEED);
     std::array<kernel_result, 5> results{};
-    say(0);
-    run_measurement(report.sizes, plans, ALL_KERNELS, shared, kernels,
-                    [&](kernel_id kernel, const kernel_result& result) {
-                        std::size_t k = kernel_index(kernel);
-                        results[k] = result;
-                        done += replay_operations(report, kernel);
-                        if (k + 1 < RUN_ORDER.size())
-                            say(k + 1);
-                    });
+    run_measurement(
+        report.sizes, plans, ALL_KERNELS, shared, kernels,
+        [&](kernel_id kernel, const kernel_result& result) {
+            results[kernel_index(kernel)] = result;
+        },
+        progress_watch(progress, "replaying"));
     return results;
 }
 
@@ -501,7 +488,7 @@ verdict check_one(const report_reading& reading, double& budget_left, const kern
         return v;
     }
     budget_left -= estimate;
-    v.replayed_results = replay_with_progress(report, estimate, kernels);
+    v.replayed_results = replay_with_progress(report, kernels);
     v.replayed = true;
     std::vector<measured_kernel> measured;
     for (kernel_id kernel : RUN_ORDER)
