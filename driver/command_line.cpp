@@ -201,14 +201,4 @@ run_settings read_command_line(int argc, const char* const* argv)
     return settings;
 }
 
-run_settings parse_command_line(int argc, const char* const* argv)
-{
-    run_settings settings = read_command_line(argc, argv);
-    if (settings.help_requested) {
-        std::fputs(USAGE_TEXT, stderr);
-        std::exit(0);
-    }
-    return settings;
-}
-
 } // namespace kalvento

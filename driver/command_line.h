@@ -58,11 +58,8 @@ std::int32_t read_megabytes(const char* text);
 // DEFAULT_MIN_SECONDS.
 double read_min_seconds(const char* text);
 
-// The settings of a run, without side effects; argv[0] is the program name.
+// The settings of a run, without side effects; argv[0] is the program name. A help request only
+// sets help_requested: the entry point writes USAGE_TEXT to standard error and ends with status 0.
 run_settings read_command_line(int argc, const char* const* argv);
-
-// read_command_line, except that a help request writes USAGE_TEXT to standard error and ends
-// the process with status 0.
-run_settings parse_command_line(int argc, const char* const* argv);
 
 } // namespace kalvento

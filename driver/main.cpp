@@ -84,7 +84,11 @@ int run_program(int argc, char** argv)
                             selected_kernels());
 
     run_settings settings =
-        parse_command_line(static_cast<int>(reading.classic.size()), reading.classic.data());
+        read_command_line(static_cast<int>(reading.classic.size()), reading.classic.data());
+    if (settings.help_requested) {
+        std::fputs(USAGE_TEXT, stderr);
+        return 0;
+    }
     for (const std::string& note : settings.notes)
         std::fprintf(stderr, "kalvento: %s\n", note.c_str());
     check_memory(settings.sizes, physical_memory_bytes());
@@ -111,6 +115,9 @@ int main(int argc, char** argv)
 {
     try {
         return run_program(argc, argv);
+    } catch (const report_failure& failure) {
+        std::fputs(failure.what(), stdout);
+        std::fflush(stdout);
     } catch (const run_failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "kalvento: %s\n", failure.what());

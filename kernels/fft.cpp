@@ -4,8 +4,6 @@
 #include "support/row_matrix.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 namespace kalvento {
@@ -19,10 +17,8 @@ int fft_log2(std::int32_t points)
         c *= 2;
         ++log;
     }
-    if (c != points) {
-        std::printf("FFT: Data length is not a power of 2!: %d ", points);
-        std::exit(1);
-    }
+    if (c != points)
+        fail_in_report("FFT: Data length is not a power of 2!: %d ", points);
     return log;
 }
 

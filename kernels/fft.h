@@ -18,9 +18,9 @@ inline constexpr double FFT_PI = 3.141592653589793;
 // The largest point count whose vector length 2N still fits a signed 32-bit integer.
 inline constexpr std::int32_t FFT_MAX_POINTS = 1 << 29;
 
-// log2 of a point count; for a count that is not a power of two (zero and negative counts
-// included) prints "FFT: Data length is not a power of 2!: N " on standard output and exits with
-// status 1.
+// log2 of a point count; a count that is not a power of two (zero and negative counts included)
+// throws a report_failure "FFT: Data length is not a power of 2!: N ", which the entry point
+// writes to standard output before it exits with status 1.
 int fft_log2(std::int32_t points);
 
 // Operations credited to one transform of N points: (5N - 2) log2 N + 2(N + 1).

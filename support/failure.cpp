@@ -5,12 +5,32 @@
 
 namespace kalvento {
 
+namespace {
+
+template <class Failure>
+Failure formatted(const char* format, va_list args)
+{
+    Failure failure;
+    std::vsnprintf(failure.message, sizeof failure.message, format, args);
+    return failure;
+}
+
+} // namespace
+
 void fail(const char* format, ...)
 {
-    run_failure failure;
     va_list args;
     va_start(args, format);
-    std::vsnprintf(failure.message, sizeof failure.message, format, args);
+    run_failure failure = formatted<run_failure>(format, args);
+    va_end(args);
+    throw failure;
+}
+
+void fail_in_report(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    report_failure failure = formatted<report_failure>(format, args);
     va_end(args);
     throw failure;
 }

@@ -2,7 +2,8 @@
 //
 // A measurement that cannot go on (memory exhausted, no processor clock) throws a run_failure; the
 // entry point prints its text as one line on standard error and exits with status 1, after the
-// report lines already written. Unwinding releases everything the measurements own.
+// report lines already written. Unwinding releases everything the measurements own. Only the
+// entry point ends the process.
 #pragma once
 
 #include <exception>
@@ -15,6 +16,11 @@ struct run_failure : std::exception {
     const char* what() const noexcept override { return message; }
 };
 
+// A failure whose classic message belongs to the report: the entry point writes it to standard
+// output as it stands, without a newline, and exits with status 1 (the FFT's length check).
+struct report_failure : run_failure {};
+
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fail_in_report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace kalvento

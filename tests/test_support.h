@@ -1,16 +1,13 @@
 // Helpers shared by the kernel tests.
 #pragma once
 
+#include "support/failure.h"
 #include "support/lagged_rng.h"
 #include "support/row_matrix.h"
 
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace kalvento::testing {
 
@@ -42,27 +39,16 @@ inline double grid_mean(const row_matrix& g, int n)
     return sum / (n * n);
 }
 
-// Runs `call` in a child process and checks that it exits with `status` after writing exactly
-// `expected_stdout` to standard output.
-inline void expect_exit_with_output(const std::function<void()>& call, int status,
-                                    const std::string& expected_stdout)
+// Checks that `call` throws the FFT's length failure with exactly `message`, which the entry point
+// writes to standard output.
+inline void expect_length_failure(const std::function<void()>& call, const std::string& message)
 {
-    char path[] = "/tmp/kalvento_test_XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    EXPECT_EXIT(
-        {
-            std::fflush(stdout);
-            dup2(fd, 1);
-            call();
-        },
-        ::testing::ExitedWithCode(status), "");
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), expected_stdout);
-    close(fd);
-    unlink(path);
+    try {
+        call();
+        ADD_FAILURE() << "no failure for " << message;
+    } catch (const report_failure& failure) {
+        EXPECT_EQ(std::string(failure.what()), message);
+    }
 }
 
 } // namespace kalvento::testing
