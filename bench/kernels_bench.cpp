@@ -155,8 +155,8 @@ template <class Unit, class... Sizes>
 void register_kernel(const std::string& kernel, const std::string& size, Unit unit, Sizes... sizes)
 {
     std::vector<std::pair<std::string, const kernel_set*>> sets{{"plain", &plain_kernels()}};
-    for (code_path path : supported_code_paths())
-        sets.emplace_back(code_path_name(path), &fast_kernels(path));
+    for (const code_path* path : supported_code_paths())
+        sets.emplace_back(path->name, &path->kernels());
     for (const auto& [path, kernels] : sets)
         benchmark::RegisterBenchmark((kernel + "/" + size + "/" + path).c_str(), unit, kernels,
                                      sizes...)

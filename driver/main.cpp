@@ -31,24 +31,24 @@ const kernel_set& test_measured_kernels();
 
 namespace {
 
-const kernel_set& measured_kernels()
+const kernel_set& measured_kernels([[maybe_unused]] const code_path& path)
 {
 #ifdef KALVENTO_TEST_HOOKS
     return test_measured_kernels();
 #else
-    return selected_kernels();
+    return path.kernels();
 #endif
 }
 
-void write_version(std::FILE* out)
+void write_version(std::FILE* out, const code_path& path)
 {
     system_info info = read_system_info();
     std::fprintf(out, "kalvento %s\n", info.version.c_str());
     std::fprintf(out, "compiler: %s\n", info.compiler.c_str());
     std::fprintf(out, "build flags: %s\n", info.build_flags.c_str());
-    std::fprintf(out, "code path: %s (this CPU supports:", info.code_path.c_str());
-    for (code_path path : supported_code_paths())
-        std::fprintf(out, " %s", code_path_name(path));
+    std::fprintf(out, "code path: %s (this CPU supports:", path.name);
+    for (const code_path* supported : supported_code_paths())
+        std::fprintf(out, " %s", supported->name);
     std::fputs(")\n", out);
 }
 
@@ -65,13 +65,14 @@ int run_program(int argc, char** argv)
         return 2;
     }
     const extended_options& options = reading.options;
+    const code_path& path = options.forced_path ? *options.forced_path : best_code_path();
     if (options.show_help) {
         std::fputs(extended_usage().c_str(), stdout);
         flush_report(stdout);
         return 0;
     }
     if (options.show_version) {
-        write_version(stdout);
+        write_version(stdout, path);
         flush_report(stdout);
         return 0;
     }
@@ -81,7 +82,7 @@ int run_program(int argc, char** argv)
     if (options.check_report)
         return check_report({*options.check_report, options.json,
                              options.replay_budget.value_or(DEFAULT_REPLAY_BUDGET)},
-                            selected_kernels());
+                            path.kernels());
 
     run_settings settings =
         read_command_line(static_cast<int>(reading.classic.size()), reading.classic.data());
@@ -92,7 +93,7 @@ int run_program(int argc, char** argv)
     for (const std::string& note : settings.notes)
         std::fprintf(stderr, "kalvento: %s\n", note.c_str());
     check_memory(settings.sizes, physical_memory_bytes());
-    const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels();
+    const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels(path);
     run_context context{settings, options, std::vector<std::string>(argv, argv + argc),
                         measured.name, environment_warnings(this_environment())};
     show_warnings(stderr, context.warnings);

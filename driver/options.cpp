@@ -110,9 +110,34 @@ std::string set_replay_budget(extended_options& options, std::string_view text)
     return "";
 }
 
+std::string supported_path_names()
+{
+    std::string names;
+    std::vector<const code_path*> paths = supported_code_paths();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i > 0)
+            names += i + 1 == paths.size() ? " and " : ", ";
+        names += paths[i]->name;
+    }
+    return names;
+}
+
+std::string set_code_path(extended_options& options, std::string_view name)
+{
+    const code_path* path = find_code_path(lower_case(name.substr(0, 40)));
+    if (name.size() > 40 || !path)
+        return "--code-path takes one of the code paths this CPU supports (" +
+               supported_path_names() + "), not " + quoted_argument(name);
+    if (!path->supported())
+        return std::string("this CPU does not support the code path ") + path->name +
+               "; it supports " + supported_path_names();
+    options.forced_path = path;
+    return "";
+}
+
 constexpr long_option LONG_OPTIONS[] = {
     {"help", nullptr, "this text", set_flag<&extended_options::show_help>},
-    {"version", nullptr, "version, compiler, build flags and the code path this CPU selects",
+    {"version", nullptr, "version, compiler, build flags and the code path in use",
      set_flag<&extended_options::show_version>},
     {"json", nullptr, "one JSON document instead of the classic report",
      set_flag<&extended_options::json>},
@@ -149,6 +174,10 @@ constexpr long_option LONG_OPTIONS[] = {
      "with --check-report: refuse a replay estimated to take longer on this\n"
      "machine (default 300)",
      set_replay_budget},
+    {"code-path", "NAME",
+     "measure the fast kernels of this code path instead of the best one the CPU\n"
+     "supports (the same checksums); --version lists the supported paths",
+     set_code_path},
 };
 
 const long_option* find_option(std::string_view name)
@@ -188,13 +217,15 @@ std::string check_combination(const extended_options& o, std::span<const char* c
     if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
         return "--check-report cannot be combined with --verify, --plain, --kernels or --repeat";
     if (!o.compare.empty() && (o.check_report || o.export_json || o.verify || o.plain ||
-                               o.repeat != 1 || o.kernels != ALL_KERNELS))
+                               o.repeat != 1 || o.kernels != ALL_KERNELS || o.forced_path))
         return "--compare takes two result files and no other option but --json";
     if (o.replay_budget && !o.check_report)
         return "--replay-budget only applies to --check-report";
     if (o.check_report && classic.size() > 1)
         return "--check-report takes its sizes from the report, not from " +
                quoted_argument(classic[1]);
+    if (o.forced_path && o.plain)
+        return "--code-path chooses among the fast kernels; --plain measures the plain ones";
     if (o.verify && o.plain)
         return "--verify compares the fast kernels with the plain ones; with --plain it would "
                "compare the plain kernels with themselves";

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "driver/run.h"
+#include "kernels/code_path.h"
 
 #include <optional>
 #include <span>
@@ -30,6 +31,7 @@ struct extended_options {
     std::optional<std::string> export_json;  // a file for the JSON document beside the report
     std::vector<std::string> compare;        // BASE and NEW of --compare, when given
     std::optional<double> replay_budget;     // seconds a report's replay may take
+    const code_path* forced_path = nullptr;  // --code-path: measure this path, not the best
 };
 
 // One long option. `value_name` is null for an option that takes no value. `apply` records the

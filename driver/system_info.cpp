@@ -50,7 +50,7 @@ system_info read_system_info()
     info.version = KALVENTO_VERSION;
     info.compiler = compiler_name();
     info.build_flags = KALVENTO_BUILD_FLAGS;
-    info.code_path = code_path_name(best_code_path());
+    info.code_path = best_code_path().name;
     info.cpu_model = cpu_model();
     info.logical_cores = static_cast<int>(sysconf_or_zero(_SC_NPROCESSORS_ONLN));
 #ifdef _SC_LEVEL1_DCACHE_SIZE

@@ -4,75 +4,66 @@
 
 namespace kalvento {
 
-const char* code_path_name(code_path path)
+namespace {
+
+bool always()
 {
-    switch (path) {
-    case code_path::portable:
-        return portable::fast_set().name;
-    case code_path::avx2:
-        return "avx2";
-    case code_path::avx512:
-        return "avx512";
-    }
-    return "?";
+    return true;
 }
 
-bool code_path_supported(code_path path)
-{
-    switch (path) {
-    case code_path::portable:
-        return true;
 #ifdef KALVENTO_X86_PATHS
-    case code_path::avx2:
-        return __builtin_cpu_supports("avx2");
-    case code_path::avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
-#else
-    case code_path::avx2:
-    case code_path::avx512:
-        return false;
-#endif
-    }
-    return false;
+// The features each path is compiled with (CMakeLists.txt); the checks include the operating
+// system's support for the wider registers.
+bool has_avx512()
+{
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
 }
 
-std::vector<code_path> supported_code_paths()
+bool has_avx2()
 {
-    std::vector<code_path> paths;
-    for (code_path path : {code_path::portable, code_path::avx2, code_path::avx512})
-        if (code_path_supported(path))
-            paths.push_back(path);
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+// Widest first. A path is one entry here, its fast_set() declared in fast_kernels.h and its
+// add_fast_path() in CMakeLists.txt; the last entry runs everywhere.
+constexpr code_path CODE_PATHS[] = {
+#ifdef KALVENTO_X86_PATHS
+    {"avx512", has_avx512, avx512::fast_set},
+    {"avx2", has_avx2, avx2::fast_set},
+#endif
+    {KALVENTO_PORTABLE_PATH_NAME, always, portable::fast_set},
+};
+
+} // namespace
+
+std::span<const code_path> code_paths()
+{
+    return CODE_PATHS;
+}
+
+std::vector<const code_path*> supported_code_paths()
+{
+    std::vector<const code_path*> paths;
+    for (const code_path& path : CODE_PATHS)
+        if (path.supported())
+            paths.push_back(&path);
     return paths;
 }
 
-code_path best_code_path()
+const code_path& best_code_path()
 {
-    if (code_path_supported(code_path::avx512))
-        return code_path::avx512;
-    if (code_path_supported(code_path::avx2))
-        return code_path::avx2;
-    return code_path::portable;
+    static const code_path& best = *supported_code_paths().front();
+    return best;
 }
 
-const kernel_set& fast_kernels(code_path path)
+const code_path* find_code_path(std::string_view name)
 {
-    switch (path) {
-#ifdef KALVENTO_X86_PATHS
-    case code_path::avx2:
-        return avx2::fast_set();
-    case code_path::avx512:
-        return avx512::fast_set();
-#endif
-    default:
-        return portable::fast_set();
-    }
-}
-
-const kernel_set& selected_kernels()
-{
-    static const kernel_set& selected = fast_kernels(best_code_path());
-    return selected;
+    for (const code_path& path : CODE_PATHS)
+        if (name == path.name)
+            return &path;
+    return nullptr;
 }
 
 } // namespace kalvento

@@ -1,28 +1,31 @@
 // The one place that chooses the code path for the CPU the program runs on.
 //
-// The fast kernels are compiled once per instruction set (baseline x86-64, AVX2, AVX-512) and
-// every build gives the same bits; the run uses the widest set the CPU supports. Other
-// architectures build the portable set alone.
+// The fast kernels are compiled once per instruction set and every build gives the same bits.
+// code_paths() lists the sets built into this program, widest first; a run uses the first one
+// the CPU supports unless --code-path names another.
 #pragma once
 
 #include "kernels/kernel_set.h"
 
+#include <span>
+#include <string_view>
 #include <vector>
 
 namespace kalvento {
 
-enum class code_path { portable, avx2, avx512 };
+struct code_path {
+    const char* name;
+    bool (*supported)(); // by this CPU (and its operating system)
+    const kernel_set& (*kernels)();
+};
 
-const char* code_path_name(code_path path);
-
-// Built into this program and supported by this CPU.
-bool code_path_supported(code_path path);
-std::vector<code_path> supported_code_paths();
-code_path best_code_path();
-
-const kernel_set& fast_kernels(code_path path);
-
-// What a run measures: the fast kernels of the best supported path.
-const kernel_set& selected_kernels();
+// Built into this program, in order of preference.
+std::span<const code_path> code_paths();
+// Built in and supported by this CPU, in order of preference; never empty.
+std::vector<const code_path*> supported_code_paths();
+// What a run measures unless told otherwise: the first supported path.
+const code_path& best_code_path();
+// The built-in path of that name, or null.
+const code_path* find_code_path(std::string_view name);
 
 } // namespace kalvento

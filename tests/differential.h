@@ -15,9 +15,9 @@ namespace kalvento::testing {
 template <class Check>
 void for_each_code_path(Check&& check)
 {
-    for (code_path path : supported_code_paths()) {
-        SCOPED_TRACE(code_path_name(path));
-        check(fast_kernels(path));
+    for (const code_path* path : supported_code_paths()) {
+        SCOPED_TRACE(path->name);
+        check(path->kernels());
     }
 }
 
