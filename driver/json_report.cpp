@@ -1,6 +1,7 @@
 #include "driver/json_report.h"
 
 #include "driver/file_output.h"
+#include "driver/provenance.h"
 #include "driver/report.h"
 
 #include <nlohmann/json.hpp>
@@ -91,6 +92,7 @@ void write_json_report(std::FILE* out, const system_info& system, const std::str
                       {"sizes", kernel_sizes(outcome.kernel, run.settings.sizes)}};
         entry.update(run_entry(first));
         entry["mflops"] = outcome.median_mflops; // the first run's own rate is in "runs"
+        entry["reached_limit"] = reached_limit(outcome, run.settings.min_seconds);
         if (options.repeat > 1) {
             json runs = json::array();
             for (const kernel_result& run : outcome.runs)

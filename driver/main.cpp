@@ -6,6 +6,7 @@
 #include "driver/environment.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
+#include "driver/provenance.h"
 #include "driver/report.h"
 #include "driver/run.h"
 #include "driver/session.h"
@@ -105,6 +106,9 @@ int run_program(int argc, char** argv)
     if (options.export_json)
         chosen.push_back(&exported.emplace(*options.export_json));
     chosen.push_back(options.json ? static_cast<reporter*>(&json_report) : &classic_report);
+    // Last, so that it follows the report.
+    provenance_reporter provenance(stderr);
+    chosen.push_back(&provenance);
     int status = run_session(context, *shared, measured, chosen);
     lagged_rng_destroy(std::move(shared));
     return status;

@@ -2,6 +2,7 @@
 
 #include "driver/json_report.h"
 #include "driver/kernel_table.h"
+#include "driver/provenance.h"
 #include "driver/report.h"
 
 #include <cstdio>
@@ -154,6 +155,70 @@ TEST(JsonReporter, OneEntryPerKernelWithItsSizes)
     EXPECT_EQ(document["composite_score"], 6179.056);
     EXPECT_EQ(document["mean_checksum_text"], "2.7148500000000000e+04");
     EXPECT_FALSE(document.contains("verified"));
+}
+
+TEST(Provenance, NamesTheKernelsThatProducedTheRates)
+{
+    run_settings settings;
+    session_outcome session = known_session();
+    run_context fast = context_of(settings);
+    fast.code_path = "avx512";
+    EXPECT_EQ(provenance_text(fast, session),
+              "fast kernels, avx512 path; --plain measures the reference kernels");
+
+    extended_options plain_repeated;
+    plain_repeated.plain = true;
+    plain_repeated.repeat = 5;
+    EXPECT_EQ(provenance_text(context_of(settings, plain_repeated), session),
+              "plain reference kernels; each rate is the median of 5 runs");
+
+    session_outcome two;
+    two.kernels = {session.kernels[0], session.kernels[4]};
+    EXPECT_EQ(provenance_text(fast, two),
+              "fast kernels, avx512 path; --plain measures the reference kernels; only FFT and LU "
+              "ran, and the composite is the mean of those kernels only");
+    two.kernels.pop_back();
+    EXPECT_EQ(
+        provenance_text(fast, two),
+        "fast kernels, avx512 path; --plain measures the reference kernels; only FFT ran, and "
+        "the composite is the mean of that kernel only");
+}
+
+TEST(Provenance, KernelsWhoseDoublingStoppedAtItsLimit)
+{
+    const kernel_descriptor& monte_carlo = describe(kernel_id::monte_carlo);
+    const kernel_descriptor& fft = describe(kernel_id::fft);
+    kernel_result at_limit;
+    at_limit.reps = std::int64_t{1} << 30;
+    at_limit.seconds = 0.4;
+    EXPECT_TRUE(reached_limit(monte_carlo, at_limit, 2.0));
+    EXPECT_FALSE(reached_limit(monte_carlo, at_limit, 0.4))
+        << "long enough: the limit did not matter";
+    EXPECT_FALSE(reached_limit(fft, at_limit, 2.0)) << "FFT's counter is 64 bits wide";
+    kernel_result below = at_limit;
+    below.reps /= 2;
+    EXPECT_FALSE(reached_limit(monte_carlo, below, 2.0));
+
+    // Any of the repeated runs counts.
+    run_settings settings;
+    session_outcome session = known_session();
+    session.kernels[2].runs.push_back(at_limit);
+    session.kernels[4].runs.front().reps = std::int64_t{1} << 30;
+    extended_options repeated;
+    repeated.repeat = 2;
+    EXPECT_EQ(provenance_text(context_of(settings, repeated), session),
+              "fast kernels, plain path; --plain measures the reference kernels; each rate is the "
+              "median of 2 runs; the doubling stopped at its limit before 2.00 seconds for "
+              "MonteCarlo (2^30 repetitions) and LU (2^30 repetitions)");
+
+    captured_output captured;
+    json_reporter json(captured.file);
+    report_session(json, context_of(settings), session);
+    nlohmann::json document = nlohmann::json::parse(captured.str());
+    std::vector<bool> limited;
+    for (const nlohmann::json& kernel : document["kernels"])
+        limited.push_back(kernel["reached_limit"].get<bool>());
+    EXPECT_EQ(limited, (std::vector<bool>{false, false, true, false, true}));
 }
 
 TEST(KernelTable, ReportLinePatternsReadThePrintedLines)
