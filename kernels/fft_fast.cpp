@@ -18,15 +18,11 @@
 
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
+#include "kernels/simd/simd.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
-
-#if defined(__AVX512F__) || defined(__AVX2__) || defined(__SSE2__)
-#include <immintrin.h>
-#endif
 
 namespace kalvento::KALVENTO_FAST_NS {
 namespace {
@@ -34,194 +30,146 @@ namespace {
 using std::int32_t;
 using std::ptrdiff_t;
 
-// The hot loops are unrolled at compile time and must be inlined whole: the vectors of a group
-// stay in registers only if nothing of it is called out of line.
-#define FFT_INLINE inline __attribute__((always_inline))
-#define FFT_UNROLLED __attribute__((always_inline))
+using simd::add;
+using simd::add_except_first;
+using simd::broadcast;
+using simd::interleave_high;
+using simd::interleave_low;
+using simd::load;
+using simd::mul;
+using simd::static_for;
+using simd::store;
+using simd::sub;
+using simd::sub_except_first;
+using simd::transpose;
+using simd::vec;
 
-template <int COUNT, class F>
-FFT_INLINE void static_for(F&& f)
-{
-    [&]<int... I>(std::integer_sequence<int, I...>) FFT_UNROLLED
-    {
-        (f(std::integral_constant<int, I>{}), ...);
-    }
-    (std::make_integer_sequence<int, COUNT>{});
-}
-
-// Vector layers. split turns two vectors of interleaved points into real and imaginary parts,
-// join undoes it; both keep the points in the lane order of the in-lane unpack, which the whole
-// transform uses inside its blocks: lane k holds point k / 2 for even k, W / 2 + k / 2 for odd k.
-// The _keep_first operations give z in lane 0: the offset-0 butterfly of a block uses z unchanged.
-
-#if defined(__AVX512F__)
-// Shuffles are written with __builtin_shufflevector: gcc 12's intrinsics for them warn about an
-// uninitialised value inside its own headers.
-inline __m512d unpack_low(__m512d a, __m512d b)
-{
-    return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
-}
-inline __m512d unpack_high(__m512d a, __m512d b)
-{
-    return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
-}
-
-struct wide_ops {
-    using vec = __m512d;
-    static vec load(const double* p) { return _mm512_loadu_pd(p); }
-    static void store(double* p, vec v) { _mm512_storeu_pd(p, v); }
-    static vec set1(double x) { return _mm512_set1_pd(x); }
-    static vec add(vec a, vec b) { return _mm512_add_pd(a, b); }
-    static vec sub(vec a, vec b) { return _mm512_sub_pd(a, b); }
-    static vec mul(vec a, vec b) { return _mm512_mul_pd(a, b); }
-    static vec add_keep_first(vec z, vec a, vec b) { return _mm512_mask_add_pd(z, 0xFE, a, b); }
-    static vec sub_keep_first(vec z, vec a, vec b) { return _mm512_mask_sub_pd(z, 0xFE, a, b); }
-    static void split(vec lo, vec hi, vec& re, vec& im)
-    {
-        re = unpack_low(lo, hi);
-        im = unpack_high(lo, hi);
-    }
-    static void join(vec re, vec im, vec& lo, vec& hi)
-    {
-        lo = unpack_low(re, im);
-        hi = unpack_high(re, im);
-    }
-    // r[i][k] becomes r[k][i].
-    static void transpose(vec* r)
-    {
-        vec t[8];
-        for (int i = 0; i < 4; ++i) {
-            t[2 * i] = unpack_low(r[2 * i], r[2 * i + 1]);
-            t[2 * i + 1] = unpack_high(r[2 * i], r[2 * i + 1]);
-        }
-        vec u[8];
-        for (int i = 0; i < 2; ++i) {
-            for (int j = 0; j < 2; ++j) {
-                vec a = t[4 * i + j], b = t[4 * i + j + 2];
-                u[4 * i + j] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
-                u[4 * i + j + 2] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
-            }
-        }
-        for (int k = 0; k < 4; ++k) {
-            vec a = u[k], b = u[k + 4];
-            r[k] = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
-            r[k + 4] = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
-        }
-    }
-};
-#endif
-
-#if defined(__AVX2__)
-struct avx2_ops {
-    using vec = __m256d;
-    static vec load(const double* p) { return _mm256_loadu_pd(p); }
-    static void store(double* p, vec v) { _mm256_storeu_pd(p, v); }
-    static vec set1(double x) { return _mm256_set1_pd(x); }
-    static vec add(vec a, vec b) { return _mm256_add_pd(a, b); }
-    static vec sub(vec a, vec b) { return _mm256_sub_pd(a, b); }
-    static vec mul(vec a, vec b) { return _mm256_mul_pd(a, b); }
-    static vec add_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(add(a, b), z, 1); }
-    static vec sub_keep_first(vec z, vec a, vec b) { return _mm256_blend_pd(sub(a, b), z, 1); }
-    static void split(vec lo, vec hi, vec& re, vec& im)
-    {
-        re = _mm256_unpacklo_pd(lo, hi);
-        im = _mm256_unpackhi_pd(lo, hi);
-    }
-    static void join(vec re, vec im, vec& lo, vec& hi)
-    {
-        lo = _mm256_unpacklo_pd(re, im);
-        hi = _mm256_unpackhi_pd(re, im);
-    }
-    static void transpose(vec* r)
-    {
-        vec t0 = _mm256_unpacklo_pd(r[0], r[1]);
-        vec t1 = _mm256_unpackhi_pd(r[0], r[1]);
-        vec t2 = _mm256_unpacklo_pd(r[2], r[3]);
-        vec t3 = _mm256_unpackhi_pd(r[2], r[3]);
-        r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
-        r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
-        r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
-        r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
-    }
-};
-#endif
-
-#if defined(__SSE2__)
-struct sse2_ops {
-    using vec = __m128d;
-    static vec load(const double* p) { return _mm_loadu_pd(p); }
-    static void store(double* p, vec v) { _mm_storeu_pd(p, v); }
-    static vec set1(double x) { return _mm_set1_pd(x); }
-    static vec add(vec a, vec b) { return _mm_add_pd(a, b); }
-    static vec sub(vec a, vec b) { return _mm_sub_pd(a, b); }
-    static vec mul(vec a, vec b) { return _mm_mul_pd(a, b); }
-    static vec add_keep_first(vec z, vec a, vec b) { return _mm_move_sd(add(a, b), z); }
-    static vec sub_keep_first(vec z, vec a, vec b) { return _mm_move_sd(sub(a, b), z); }
-    static void split(vec lo, vec hi, vec& re, vec& im)
-    {
-        re = _mm_unpacklo_pd(lo, hi);
-        im = _mm_unpackhi_pd(lo, hi);
-    }
-    static void join(vec re, vec im, vec& lo, vec& hi)
-    {
-        lo = _mm_unpacklo_pd(re, im);
-        hi = _mm_unpackhi_pd(re, im);
-    }
-    static void transpose(vec* r)
-    {
-        vec t0 = _mm_unpacklo_pd(r[0], r[1]);
-        r[1] = _mm_unpackhi_pd(r[0], r[1]);
-        r[0] = t0;
-    }
-};
-#endif
-
-struct scalar_ops {
-    using vec = double;
-    static vec load(const double* p) { return *p; }
-    static void store(double* p, vec v) { *p = v; }
-    static vec set1(double x) { return x; }
-    static vec add(vec a, vec b) { return a + b; }
-    static vec sub(vec a, vec b) { return a - b; }
-    static vec mul(vec a, vec b) { return a * b; }
-    static vec add_keep_first(vec z, vec, vec) { return z; }
-    static vec sub_keep_first(vec z, vec, vec) { return z; }
-    static void split(vec lo, vec hi, vec& re, vec& im)
-    {
-        re = lo;
-        im = hi;
-    }
-    static void join(vec re, vec im, vec& lo, vec& hi)
-    {
-        lo = re;
-        hi = im;
-    }
-    static void transpose(vec*) {}
-};
-
-// The butterflies use `ops` (W doubles per vector); the twiddle chains advance in the lanes of
-// `chain_ops`, which must not be wider than `ops`. On AVX-512 the chains run four to a 256-bit
-// vector: there are rarely more than four long chains at once.
-#if defined(__AVX512F__)
-using ops = wide_ops;
-using chain_ops = avx2_ops;
-#elif defined(__AVX2__)
-using ops = avx2_ops;
-using chain_ops = avx2_ops;
-#elif defined(__SSE2__)
-using ops = sse2_ops;
-using chain_ops = sse2_ops;
-#else
-using ops = scalar_ops;
-using chain_ops = scalar_ops;
-#endif
-
-using vec = ops::vec;
 // Doubles per vector.
-constexpr int W = sizeof(ops::vec) / sizeof(double);
-// Butterfly stages fused per pass: eight rows of points need 16 registers, which only AVX-512
-// has to spare.
-constexpr int MAX_FUSED = W == 8 ? 3 : 2;
+constexpr int W = simd::LANES;
+
+// The twiddle chains advance in the lanes of short vectors: there are rarely more than four long
+// chains at once, and on AVX-512 the wider vectors would only cost clock speed.
+using chain_vec = simd::short_vec;
+constexpr int G = sizeof(chain_vec) / sizeof(double);
+
+// ---------------------------------------------------------------------------------------------
+// Complex numbers, W of them at a time: the real parts in one vector, the imaginary parts in
+// another. Inside a transform the blocks of the data hold them in that form, W real parts followed
+// by W imaginary parts. Within a block the points stand in the lane order of the in-lane unpack:
+// lane k holds point lane_point(k) of the block.
+
+struct complex {
+    vec re;
+    vec im;
+};
+// One complex number, and G of them in the lanes of the twiddle chains.
+struct scalar_complex {
+    double re;
+    double im;
+};
+struct chain_complex {
+    chain_vec re;
+    chain_vec im;
+};
+
+KALVENTO_INLINE complex operator+(complex a, complex b)
+{
+    return {add(a.re, b.re), add(a.im, b.im)};
+}
+
+KALVENTO_INLINE complex operator-(complex a, complex b)
+{
+    return {sub(a.re, b.re), sub(a.im, b.im)};
+}
+
+// w z, each product rounded on its own, in the plain transform's order.
+KALVENTO_INLINE complex operator*(complex w, complex z)
+{
+    return {sub(mul(w.re, z.re), mul(w.im, z.im)), add(mul(w.re, z.im), mul(w.im, z.re))};
+}
+
+// w z, except that lane 0 keeps z: the butterfly of offset 0 applies no multiplication.
+KALVENTO_INLINE complex times_except_first(complex w, complex z)
+{
+    return {sub_except_first(z.re, mul(w.re, z.re), mul(w.im, z.im)),
+            add_except_first(z.im, mul(w.re, z.im), mul(w.im, z.re))};
+}
+
+KALVENTO_INLINE complex scaled(complex z, vec factor)
+{
+    return {mul(z.re, factor), mul(z.im, factor)};
+}
+
+KALVENTO_INLINE complex broadcast_complex(double re, double im)
+{
+    return {broadcast(re), broadcast(im)};
+}
+
+// A block of W points: real parts at p, imaginary parts at p + W.
+KALVENTO_INLINE complex load_block(const double* p)
+{
+    return {load(p), load(p + W)};
+}
+
+KALVENTO_INLINE void store_block(double* p, complex z)
+{
+    store(p, z.re);
+    store(p + W, z.im);
+}
+
+// W interleaved points (re, im, re, im, ...) at p, in the block's lane order.
+KALVENTO_INLINE complex load_interleaved(const double* p)
+{
+    vec low = load(p), high = load(p + W);
+    return {interleave_low(low, high), interleave_high(low, high)};
+}
+
+KALVENTO_INLINE void store_interleaved(double* p, complex z)
+{
+    store(p, interleave_low(z.re, z.im));
+    store(p + W, interleave_high(z.re, z.im));
+}
+
+// The radix-2 butterfly: (x, z) becomes (x + w z, x - w z).
+KALVENTO_INLINE void butterfly(complex& x, complex& z, complex w)
+{
+    complex p = w * z;
+    z = x - p;
+    x = x + p;
+}
+
+// The butterfly of a block whose lane 0 is offset 0: there, p = z.
+KALVENTO_INLINE void butterfly_keeping_first(complex& x, complex& z, complex w)
+{
+    complex p = times_except_first(w, z);
+    z = x - p;
+    x = x + p;
+}
+
+// The butterfly of offset 0, w = 1: no multiplication.
+KALVENTO_INLINE void butterfly_unit(complex& x, complex& z)
+{
+    complex p = z;
+    z = x - p;
+    x = x + p;
+}
+
+// Lane l of z[i] becomes lane i of z[l], in both parts.
+KALVENTO_INLINE void transpose_points(complex (&z)[W])
+{
+    vec re[W], im[W];
+    static_for<W>([&](auto i) KALVENTO_INLINE_LAMBDA {
+        re[i] = z[i].re;
+        im[i] = z[i].im;
+    });
+    transpose(re);
+    transpose(im);
+    static_for<W>([&](auto i) KALVENTO_INLINE_LAMBDA { z[i] = {re[i], im[i]}; });
+}
+
+// Butterfly stages fused per pass: eight points in registers take 16 of them, which only a set
+// with 32 registers has to spare beside the twiddle factors.
+constexpr int MAX_FUSED = simd::REGISTERS >= 32 ? 3 : 2;
 
 // Lane k of a block holds point lane_point(k) of the block.
 constexpr int lane_point(int k)
@@ -246,14 +194,11 @@ constexpr int stored_point(int i)
 }
 
 // One step of a stage's twiddle recurrence, exactly as the plain transform takes it.
-template <class V>
-FFT_INLINE void twiddle_step(typename V::vec& w_re, typename V::vec& w_im, typename V::vec s,
-                             typename V::vec beta)
+template <class Complex, class V>
+KALVENTO_INLINE void twiddle_step(Complex& w, V s, V beta)
 {
-    typename V::vec next_re = V::sub(V::sub(w_re, V::mul(s, w_im)), V::mul(beta, w_re));
-    typename V::vec next_im = V::sub(V::add(w_im, V::mul(s, w_re)), V::mul(beta, w_im));
-    w_re = next_re;
-    w_im = next_im;
+    w = {sub(sub(w.re, mul(s, w.im)), mul(beta, w.re)),
+         sub(add(w.im, mul(s, w.re)), mul(beta, w.im))};
 }
 
 struct rotation {
@@ -292,7 +237,6 @@ constexpr ptrdiff_t table_offset(int stage)
 }
 constexpr ptrdiff_t TABLE_CAPACITY = table_doubles(TABLE_STAGES);
 
-constexpr int G = sizeof(chain_ops::vec) / sizeof(double);
 constexpr int MAX_LANE_CHAINS = 2 * TABLE_STAGES;
 
 // One stage's chain of one direction, to be written into its table.
@@ -339,19 +283,19 @@ struct chain_runner {
 // The runner's state while a loop runs it: in registers. `done` counts the rounds complete,
 // `step` the offsets of the round in progress.
 struct chain_regs {
-    chain_ops::vec w_re, w_im, s, beta;
+    chain_complex w;
+    chain_vec s, beta;
     double* dst[G];
     int32_t done;
     int step;
 };
 
-FFT_INLINE chain_regs runner_regs(const chain_runner& r)
+KALVENTO_INLINE chain_regs runner_regs(const chain_runner& r)
 {
     chain_regs q;
-    q.w_re = chain_ops::load(r.w_re);
-    q.w_im = chain_ops::load(r.w_im);
-    q.s = chain_ops::load(r.sigma);
-    q.beta = chain_ops::load(r.beta);
+    q.w = {load<chain_vec>(r.w_re), load<chain_vec>(r.w_im)};
+    q.s = load<chain_vec>(r.sigma);
+    q.beta = load<chain_vec>(r.beta);
     for (int c = 0; c < G; ++c)
         q.dst[c] = r.dst[c];
     q.done = r.done;
@@ -359,12 +303,12 @@ FFT_INLINE chain_regs runner_regs(const chain_runner& r)
     return q;
 }
 
-FFT_INLINE void runner_keep(chain_runner& r, const chain_regs& q)
+KALVENTO_INLINE void runner_keep(chain_runner& r, const chain_regs& q)
 {
-    chain_ops::store(r.w_re, q.w_re);
-    chain_ops::store(r.w_im, q.w_im);
-    chain_ops::store(r.sigma, q.s);
-    chain_ops::store(r.beta, q.beta);
+    store(r.w_re, q.w.re);
+    store(r.w_im, q.w.im);
+    store(r.sigma, q.s);
+    store(r.beta, q.beta);
     for (int c = 0; c < G; ++c)
         r.dst[c] = q.dst[c];
     r.done = q.done;
@@ -486,32 +430,32 @@ void runner_start(chain_runner& r, int top, int directions, const int32_t* direc
 // One offset of every lane's chain. The twiddle steps of a round are spread over a group of
 // butterflies, a step after each butterfly, so that only a few wait for their predecessor at a
 // time and the butterflies flow past them.
-FFT_INLINE void runner_step(chain_runner& r, chain_regs& q)
+KALVENTO_INLINE void runner_step(chain_runner& r, chain_regs& q)
 {
-    chain_ops::store(r.staging[q.step][0], q.w_re);
-    chain_ops::store(r.staging[q.step][1], q.w_im);
-    twiddle_step<chain_ops>(q.w_re, q.w_im, q.s, q.beta);
+    store(r.staging[q.step][0], q.w.re);
+    store(r.staging[q.step][1], q.w.im);
+    twiddle_step(q.w, q.s, q.beta);
     ++q.step;
 }
 
 // Writes the round's eight offsets to the tables, in the block layout, and moves lanes whose
 // chain is done to their next chain.
-FFT_INLINE void runner_flush(chain_runner& r, chain_regs& q)
+KALVENTO_INLINE void runner_flush(chain_runner& r, chain_regs& q)
 {
-    using cvec = chain_ops::vec;
-    static_for<8 / G>([&](auto g) FFT_UNROLLED {
+    using cvec = chain_vec;
+    static_for<8 / G>([&](auto g) KALVENTO_INLINE_LAMBDA {
         constexpr int first = g * G;
         cvec t_re[G], t_im[G];
-        static_for<G>([&](auto i) FFT_UNROLLED {
-            t_re[i] = chain_ops::load(r.staging[stored_point(first + i)][0]);
-            t_im[i] = chain_ops::load(r.staging[stored_point(first + i)][1]);
+        static_for<G>([&](auto i) KALVENTO_INLINE_LAMBDA {
+            t_re[i] = load<chain_vec>(r.staging[stored_point(first + i)][0]);
+            t_im[i] = load<chain_vec>(r.staging[stored_point(first + i)][1]);
         });
-        chain_ops::transpose(t_re);
-        chain_ops::transpose(t_im);
+        transpose(t_re);
+        transpose(t_im);
         constexpr int offset = 2 * W * (first / W) + first % W;
-        static_for<G>([&](auto c) FFT_UNROLLED {
-            chain_ops::store(q.dst[c] + offset, t_re[c]);
-            chain_ops::store(q.dst[c] + offset + W, t_im[c]);
+        static_for<G>([&](auto c) KALVENTO_INLINE_LAMBDA {
+            store(q.dst[c] + offset, t_re[c]);
+            store(q.dst[c] + offset + W, t_im[c]);
         });
     });
     for (int c = 0; c < G; ++c)
@@ -524,7 +468,7 @@ FFT_INLINE void runner_flush(chain_runner& r, chain_regs& q)
         runner_switch(r, q);
 }
 
-FFT_INLINE void runner_round(chain_runner& r, chain_regs& q)
+KALVENTO_INLINE void runner_round(chain_runner& r, chain_regs& q)
 {
     while (q.step < 8)
         runner_step(r, q);
@@ -539,7 +483,7 @@ struct twiddles {
 };
 
 // Runs rounds until stage `stage`'s table holds its entries 0 .. entry.
-FFT_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
+KALVENTO_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
 {
     int32_t target = t.runner->begin[t.index][stage] + entry / 8 + 1;
     while (q.done < target)
@@ -547,20 +491,20 @@ FFT_INLINE void need(const twiddles& t, chain_regs& q, int stage, int32_t entry)
 }
 
 // Whether the runner has `steps` steps left to take.
-FFT_INLINE bool can_take(const chain_runner& r, const chain_regs& q, int steps)
+KALVENTO_INLINE bool can_take(const chain_runner& r, const chain_regs& q, int steps)
 {
     return (r.total - q.done) * 8 - q.step >= steps;
 }
 
 // Completes the round in progress unless `steps` more steps fit in it.
-FFT_INLINE void align_round(chain_runner& r, chain_regs& q, int steps)
+KALVENTO_INLINE void align_round(chain_runner& r, chain_regs& q, int steps)
 {
     if (q.step % steps != 0 && q.done < r.total)
         runner_round(r, q);
 }
 
 // After a group of butterflies: completes the round if its offsets are all there.
-FFT_INLINE void settle(chain_runner& r, chain_regs& q)
+KALVENTO_INLINE void settle(chain_runner& r, chain_regs& q)
 {
     if (q.step == 8)
         runner_flush(r, q);
@@ -571,44 +515,13 @@ FFT_INLINE void settle(chain_runner& r, chain_regs& q)
 struct ticker {
     chain_runner* r;
     chain_regs* q;
-    FFT_INLINE void operator()() const { runner_step(*r, *q); }
+    KALVENTO_INLINE void operator()() const { runner_step(*r, *q); }
 };
 
 // For transforms whose tables are complete.
 struct no_ticker {
-    FFT_INLINE void operator()() const {}
+    KALVENTO_INLINE void operator()() const {}
 };
-
-// ---------------------------------------------------------------------------------------------
-// Butterflies on vectors of W points: x and z are the points i and j; p = w z.
-
-template <bool KEEP_FIRST>
-FFT_INLINE void butterfly(vec& x_re, vec& x_im, vec& z_re, vec& z_im, vec w_re, vec w_im)
-{
-    vec p_re, p_im;
-    if constexpr (KEEP_FIRST) {
-        p_re = ops::sub_keep_first(z_re, ops::mul(w_re, z_re), ops::mul(w_im, z_im));
-        p_im = ops::add_keep_first(z_im, ops::mul(w_re, z_im), ops::mul(w_im, z_re));
-    } else {
-        p_re = ops::sub(ops::mul(w_re, z_re), ops::mul(w_im, z_im));
-        p_im = ops::add(ops::mul(w_re, z_im), ops::mul(w_im, z_re));
-    }
-    z_re = ops::sub(x_re, p_re);
-    z_im = ops::sub(x_im, p_im);
-    x_re = ops::add(x_re, p_re);
-    x_im = ops::add(x_im, p_im);
-}
-
-// The offset-0 butterfly: no multiplication.
-FFT_INLINE void butterfly_unit(vec& x_re, vec& x_im, vec& z_re, vec& z_im)
-{
-    vec t_re = z_re;
-    vec t_im = z_im;
-    z_re = ops::sub(x_re, t_re);
-    z_im = ops::sub(x_im, t_im);
-    x_re = ops::add(x_re, t_re);
-    x_im = ops::add(x_im, t_im);
-}
 
 // How a pass leaves its points: in blocks, interleaved, or interleaved and scaled.
 enum class output { blocks, interleaved, scaled };
@@ -621,25 +534,21 @@ enum class output { blocks, interleaved, scaled };
 // L - 6 bits. Each group m of 8 consecutive final points is a complete transform of stages 0 to 2.
 
 struct small_twiddles {
-    double w1_re, w1_im;       // stage 1, offset 1
-    double w2_re[3], w2_im[3]; // stage 2, offsets 1 to 3
+    scalar_complex w1;    // stage 1, offset 1
+    scalar_complex w2[3]; // stage 2, offsets 1 to 3
 };
 
 small_twiddles first_stage_twiddles(int32_t direction)
 {
     small_twiddles t;
     rotation r1 = stage_rotation(1, direction);
-    double w_re = 1.0, w_im = 0.0;
-    twiddle_step<scalar_ops>(w_re, w_im, r1.sigma, r1.beta);
-    t.w1_re = w_re;
-    t.w1_im = w_im;
+    t.w1 = {1.0, 0.0};
+    twiddle_step(t.w1, r1.sigma, r1.beta);
     rotation r2 = stage_rotation(2, direction);
-    w_re = 1.0;
-    w_im = 0.0;
+    scalar_complex w{1.0, 0.0};
     for (int a = 0; a < 3; ++a) {
-        twiddle_step<scalar_ops>(w_re, w_im, r2.sigma, r2.beta);
-        t.w2_re[a] = w_re;
-        t.w2_im[a] = w_im;
+        twiddle_step(w, r2.sigma, r2.beta);
+        t.w2[a] = w;
     }
     return t;
 }
@@ -648,55 +557,45 @@ small_twiddles first_stage_twiddles(int32_t direction)
 // blocks, group m at dst + rev3(m) dst_row. `tick` runs after each butterfly of stages 1 and 2
 // in the first W lanes.
 template <class Tick>
-FFT_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
-                          const small_twiddles& t, Tick tick)
+KALVENTO_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
+                               const small_twiddles& t, Tick tick)
 {
     constexpr int REV3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    const vec w1_re = ops::set1(t.w1_re), w1_im = ops::set1(t.w1_im);
-    vec w2_re[3], w2_im[3];
-    for (int a = 0; a < 3; ++a) {
-        w2_re[a] = ops::set1(t.w2_re[a]);
-        w2_im[a] = ops::set1(t.w2_im[a]);
-    }
-    static_for<8 / W>([&](auto c) FFT_UNROLLED {
-        vec x_re[8], x_im[8];
-        static_for<8>([&](auto k) FFT_UNROLLED {
-            const double* p = src + REV3[k] * row + 2 * W * c;
-            ops::split(ops::load(p), ops::load(p + W), x_re[k], x_im[k]);
+    const complex w1 = broadcast_complex(t.w1.re, t.w1.im);
+    complex w2[3];
+    for (int a = 0; a < 3; ++a)
+        w2[a] = broadcast_complex(t.w2[a].re, t.w2[a].im);
+    static_for<8 / W>([&](auto c) KALVENTO_INLINE_LAMBDA {
+        complex x[8];
+        static_for<8>([&](auto k) KALVENTO_INLINE_LAMBDA {
+            x[k] = load_interleaved(src + REV3[k] * row + 2 * W * c);
         });
-        static_for<4>([&](auto k) FFT_UNROLLED {
-            butterfly_unit(x_re[2 * k], x_im[2 * k], x_re[2 * k + 1], x_im[2 * k + 1]);
-        });
-        auto first_tick = [&]() FFT_UNROLLED {
+        auto first_tick = [&]() KALVENTO_INLINE_LAMBDA {
             if constexpr (c == 0)
                 tick();
         };
-        static_for<2>([&](auto b) FFT_UNROLLED {
+        // Stage 0: pairs (k, k + 1); stage 1: (k, k + 2); stage 2: (k, k + 4).
+        static_for<4>([&](auto k)
+                          KALVENTO_INLINE_LAMBDA { butterfly_unit(x[2 * k], x[2 * k + 1]); });
+        static_for<2>([&](auto b) KALVENTO_INLINE_LAMBDA {
             constexpr int k = 4 * b;
-            butterfly_unit(x_re[k], x_im[k], x_re[k + 2], x_im[k + 2]);
+            butterfly_unit(x[k], x[k + 2]);
             first_tick();
-            butterfly<false>(x_re[k + 1], x_im[k + 1], x_re[k + 3], x_im[k + 3], w1_re, w1_im);
+            butterfly(x[k + 1], x[k + 3], w1);
             first_tick();
         });
-        butterfly_unit(x_re[0], x_im[0], x_re[4], x_im[4]);
+        butterfly_unit(x[0], x[4]);
         first_tick();
-        static_for<3>([&](auto a) FFT_UNROLLED {
-            butterfly<false>(x_re[a + 1], x_im[a + 1], x_re[a + 5], x_im[a + 5], w2_re[a],
-                             w2_im[a]);
+        static_for<3>([&](auto a) KALVENTO_INLINE_LAMBDA {
+            butterfly(x[a + 1], x[a + 5], w2[a]);
             first_tick();
         });
-        static_for<8 / W>([&](auto tb) FFT_UNROLLED {
-            vec r_re[W], r_im[W];
-            static_for<W>([&](auto j) FFT_UNROLLED {
-                r_re[j] = x_re[W * tb + lane_point(j)];
-                r_im[j] = x_im[W * tb + lane_point(j)];
-            });
-            ops::transpose(r_re);
-            ops::transpose(r_im);
-            static_for<W>([&](auto k) FFT_UNROLLED {
-                double* q = dst + REV3[W * c + lane_point(k)] * dst_row + 2 * W * tb;
-                ops::store(q, r_re[k]);
-                ops::store(q + W, r_im[k]);
+        static_for<8 / W>([&](auto tb) KALVENTO_INLINE_LAMBDA {
+            complex r[W];
+            static_for<W>([&](auto j) KALVENTO_INLINE_LAMBDA { r[j] = x[W * tb + lane_point(j)]; });
+            transpose_points(r);
+            static_for<W>([&](auto k) KALVENTO_INLINE_LAMBDA {
+                store_block(dst + REV3[W * c + lane_point(k)] * dst_row + 2 * W * tb, r[k]);
             });
         });
     });
@@ -725,7 +624,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
     if constexpr (TICKS)
         align_round(r, q, SET_STEPS);
     auto first = [&](double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row)
-                     FFT_UNROLLED {
+                     KALVENTO_INLINE_LAMBDA {
                          if (TICKS && can_take(r, q, SET_STEPS)) {
                              first_set(dst, dst_row, src, row, t, ticker{&r, &q});
                              settle(r, q);
@@ -734,7 +633,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
                          }
                      };
     ptrdiff_t row = ptrdiff_t{2} * (points / 8);
-    auto exchange = [&](int32_t u, int32_t v) FFT_UNROLLED {
+    auto exchange = [&](int32_t u, int32_t v) KALVENTO_INLINE_LAMBDA {
         double* set_u = data + 16 * ptrdiff_t{u};
         double* set_v = data + 16 * ptrdiff_t{v};
         // Set u goes where set v lies and the other way round (or onto itself).
@@ -743,7 +642,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
             first(set_u, row, set_v, row);
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
-                ops::store(set_v + m * row + k, ops::load(saved + 16 * m + k));
+                store(set_v + m * row + k, load(saved + 16 * m + k));
     };
     // Sets are numbered by `bits` bits. For large transforms they go in tiles of 2^TILE x 2^TILE
     // sets whose numbers share their middle bits, so that the partners of a tile's sets lie on a
@@ -782,47 +681,35 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
 // the offsets a + (k mod 2^s) h, taken from twiddle[s] at (k mod 2^s) twiddle_step doubles.
 
 template <int R, bool KEEP_FIRST, output OUT, class Tick>
-FFT_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
-                      ptrdiff_t twiddle_step, vec scale, Tick tick)
+KALVENTO_INLINE void group(double* x, ptrdiff_t step, const double* const* twiddle,
+                           ptrdiff_t twiddle_step, vec scale, Tick tick)
 {
     constexpr int K = 1 << R;
-    vec re[K], im[K];
-    static_for<K>([&](auto k) FFT_UNROLLED {
-        re[k] = ops::load(x + k * step);
-        im[k] = ops::load(x + k * step + W);
-    });
-    static_for<R>([&](auto s) FFT_UNROLLED {
+    complex z[K];
+    static_for<K>([&](auto k) KALVENTO_INLINE_LAMBDA { z[k] = load_block(x + k * step); });
+    static_for<R>([&](auto s) KALVENTO_INLINE_LAMBDA {
         constexpr int half = 1 << s;
-        static_for<half>([&](auto c) FFT_UNROLLED {
-            const double* w = twiddle[s] + c * twiddle_step;
-            vec w_re = ops::load(w);
-            vec w_im = ops::load(w + W);
-            static_for<K / (2 * half)>([&](auto b) FFT_UNROLLED {
+        static_for<half>([&](auto c) KALVENTO_INLINE_LAMBDA {
+            const complex w = load_block(twiddle[s] + c * twiddle_step);
+            static_for<K / (2 * half)>([&](auto b) KALVENTO_INLINE_LAMBDA {
                 constexpr int i = 2 * half * b + c;
                 if constexpr (KEEP_FIRST && c == 0)
-                    butterfly<true>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                    butterfly_keeping_first(z[i], z[i + half], w);
                 else
-                    butterfly<false>(re[i], im[i], re[i + half], im[i + half], w_re, w_im);
+                    butterfly(z[i], z[i + half], w);
                 if constexpr (s + 2 >= R)
                     tick();
             });
         });
     });
-    static_for<K>([&](auto k) FFT_UNROLLED {
+    static_for<K>([&](auto k) KALVENTO_INLINE_LAMBDA {
         double* p = x + k * step;
-        if constexpr (OUT == output::blocks) {
-            ops::store(p, re[k]);
-            ops::store(p + W, im[k]);
-        } else {
-            if constexpr (OUT == output::scaled) {
-                re[k] = ops::mul(re[k], scale);
-                im[k] = ops::mul(im[k], scale);
-            }
-            vec lo, hi;
-            ops::join(re[k], im[k], lo, hi);
-            ops::store(p, lo);
-            ops::store(p + W, hi);
-        }
+        if constexpr (OUT == output::blocks)
+            store_block(p, z[k]);
+        else if constexpr (OUT == output::scaled)
+            store_interleaved(p, scaled(z[k], scale));
+        else
+            store_interleaved(p, z[k]);
     });
 }
 
@@ -922,21 +809,21 @@ constexpr int32_t CHUNK = 512;
 // The chain of one long stage: the twiddle factor of the next offset, and how many offsets of
 // the chunk being filled are done.
 struct stage_chain {
-    double w_re, w_im;
+    scalar_complex w;
     rotation r;
     int32_t made;
 };
 
 // Writes the next offset's twiddle factor into `chunk` (block layout) and steps the chain.
-FFT_INLINE void make_entry(stage_chain& k, double* chunk)
+KALVENTO_INLINE void make_entry(stage_chain& k, double* chunk)
 {
     static constexpr int OFFSET[8] = {real_offset(0), real_offset(1), real_offset(2),
                                       real_offset(3), real_offset(4), real_offset(5),
                                       real_offset(6), real_offset(7)};
     double* q = chunk + 16 * (k.made / 8) + OFFSET[k.made % 8];
-    q[0] = k.w_re;
-    q[W] = k.w_im;
-    twiddle_step<scalar_ops>(k.w_re, k.w_im, k.r.sigma, k.r.beta);
+    q[0] = k.w.re;
+    q[W] = k.w.im;
+    twiddle_step(k.w, k.r.sigma, k.r.beta);
     ++k.made;
 }
 
@@ -946,7 +833,7 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, v
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
     alignas(64) double chunks[2][2 * CHUNK];
-    stage_chain k{1.0, 0.0, stage_rotation(stage, direction), 0};
+    stage_chain k{{1.0, 0.0}, stage_rotation(stage, direction), 0};
     while (k.made < CHUNK)
         make_entry(k, chunks[0]);
     // Chain steps per group of butterflies, so that the next chunk is ready when it is needed.
@@ -984,7 +871,7 @@ template <output LAST>
 void transform(int32_t points, int log_points, double* data, int32_t direction, const twiddles& tw,
                double scale_factor)
 {
-    vec scale = ops::set1(scale_factor);
+    vec scale = broadcast(scale_factor);
     small_twiddles t = first_stage_twiddles(direction);
     if (tw.runner->done < tw.runner->total)
         bit_reverse_first_stages<true>(points, log_points, data, t, tw);
@@ -1027,35 +914,24 @@ void scale_odd_tail(int32_t n, double* data)
 
 void fft_forward(std::int32_t n, double* data)
 {
-    std::int32_t points = n / 2;
-    if (points < MIN_POINTS) {
-        kalvento::fft_forward(n, data);
-        return;
-    }
-    int log_points = fft_log2(points);
-    single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
+    if (n / 2 < MIN_POINTS)
+        return kalvento::fft_forward(n, data);
+    single_transform<output::interleaved>(n / 2, fft_log2(n / 2), data, -1, 1.0);
 }
 
 void fft_backward(std::int32_t n, double* data)
 {
-    std::int32_t points = n / 2;
-    if (points < MIN_POINTS) {
-        kalvento::fft_backward(n, data);
-        return;
-    }
-    int log_points = fft_log2(points);
-    single_transform<output::scaled>(points, log_points, data, 1,
-                                     1.0 / static_cast<double>(points));
+    if (n / 2 < MIN_POINTS)
+        return kalvento::fft_backward(n, data);
+    single_transform<output::scaled>(n / 2, fft_log2(n / 2), data, 1, 1.0 / (n / 2));
     scale_odd_tail(n, data);
 }
 
 void fft_transform_pair(std::int32_t n, double* data)
 {
     std::int32_t points = n / 2;
-    if (points < MIN_POINTS) {
-        kalvento::fft_transform_pair(n, data);
-        return;
-    }
+    if (points < MIN_POINTS)
+        return kalvento::fft_transform_pair(n, data);
     int log_points = fft_log2(points);
     double scale_factor = 1.0 / static_cast<double>(points);
     // Small transforms: the inverse's chains run beside the forward's, in lanes the forward's
