@@ -1,6 +1,7 @@
 #include "kernels/code_path.h"
 
 #include "kernels/fast_kernels.h"
+#include "support/exact_arithmetic.h"
 
 namespace kalvento {
 

@@ -1,6 +1,7 @@
 #include "kernels/fast_kernels.h"
 
 #include "kernels/simd/simd.h"
+#include "support/exact_arithmetic.h"
 
 #include <type_traits>
 

@@ -1,5 +1,6 @@
 #include "kernels/fft.h"
 
+#include "support/exact_arithmetic.h"
 #include "support/failure.h"
 #include "support/row_matrix.h"
 

@@ -19,6 +19,7 @@
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
 #include "kernels/simd/simd.h"
+#include "support/exact_arithmetic.h"
 
 #include <cmath>
 #include <cstddef>

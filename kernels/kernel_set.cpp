@@ -5,6 +5,7 @@
 #include "kernels/monte_carlo.h"
 #include "kernels/sor.h"
 #include "kernels/sparse.h"
+#include "support/exact_arithmetic.h"
 
 namespace kalvento {
 

@@ -14,6 +14,7 @@
 #include "kernels/fast_kernels.h"
 #include "kernels/lu.h"
 #include "kernels/simd/simd.h"
+#include "support/exact_arithmetic.h"
 #include "support/memory.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #include "kernels/monte_carlo.h"
 
+#include "support/exact_arithmetic.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
 

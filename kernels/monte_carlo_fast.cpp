@@ -9,6 +9,7 @@
 // exactly as written. Each block is counted while the next one is drawn.
 #include "kernels/fast_kernels.h"
 #include "kernels/simd/simd.h"
+#include "support/exact_arithmetic.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
 

@@ -1,5 +1,6 @@
 #include "kernels/sor.h"
 
+#include "support/exact_arithmetic.h"
 #include "support/failure.h"
 
 #include <utility>

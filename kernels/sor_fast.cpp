@@ -26,6 +26,7 @@
 #include "kernels/fast_kernels.h"
 #include "kernels/simd/simd.h"
 #include "kernels/sor.h"
+#include "support/exact_arithmetic.h"
 
 #include <algorithm>
 #include <cstddef>

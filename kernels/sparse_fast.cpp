@@ -9,6 +9,7 @@
 // columns); other rows are summed one by one.
 #include "kernels/fast_kernels.h"
 #include "kernels/simd/simd.h"
+#include "support/exact_arithmetic.h"
 
 #include <cstdint>
 #include <type_traits>

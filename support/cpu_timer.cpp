@@ -1,5 +1,6 @@
 #include "support/cpu_timer.h"
 
+#include "support/exact_arithmetic.h"
 #include "support/failure.h"
 
 #include <ctime>

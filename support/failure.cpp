@@ -1,5 +1,7 @@
 #include "support/failure.h"
 
+#include "support/exact_arithmetic.h"
+
 #include <cstdarg>
 #include <cstdio>
 

@@ -1,5 +1,7 @@
 #include "support/lagged_rng.h"
 
+#include "support/exact_arithmetic.h"
+
 #include <new>
 
 namespace kalvento {

@@ -1,5 +1,7 @@
 #include "support/memory.h"
 
+#include "support/exact_arithmetic.h"
+
 #include <cstdlib>
 
 namespace kalvento {

@@ -1,5 +1,7 @@
 #include "support/row_matrix.h"
 
+#include "support/exact_arithmetic.h"
+
 #include <utility>
 
 namespace kalvento {
