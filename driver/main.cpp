@@ -109,9 +109,7 @@ int run_program(int argc, char** argv)
     // Last, so that it follows the report.
     provenance_reporter provenance(stderr);
     chosen.push_back(&provenance);
-    int status = run_session(context, *shared, measured, chosen);
-    lagged_rng_destroy(std::move(shared));
-    return status;
+    return run_session(context, *shared, measured, chosen);
 }
 
 } // namespace

@@ -143,7 +143,6 @@ void bench_fft(std::int32_t points, lagged_rng& g, const calibration& plan,
                                                   for (fft_batch r = 0; r < batch_size; ++r)
                                                       kernels.fft_transform_pair(n, data.get());
                                               });
-    cpu_timer_destroy(std::move(timer));
 
     double sum = 0.0;
     for (std::int32_t i = 0; i < n; ++i)

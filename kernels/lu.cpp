@@ -96,7 +96,6 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
                 kernels.lu_decompose(size, size, work, pivots.get());
             }
         });
-    cpu_timer_destroy(std::move(timer));
     pivots.reset();
 
     double sum = 0.0;
@@ -108,8 +107,6 @@ void bench_lu(std::uint32_t n, lagged_rng& g, const calibration& plan, const ker
     result.operations = lu_attempt_operations(size, last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
-    matrix_free(n, n, work);
-    matrix_free(n, n, source);
     result.reps = last.batch_size;
 }
 

@@ -4,8 +4,6 @@
 #include "support/failure.h"
 #include "support/lagged_rng.h"
 
-#include <utility>
-
 namespace kalvento {
 
 double monte_carlo_pi(std::int32_t samples)
@@ -20,7 +18,6 @@ double monte_carlo_pi(std::int32_t samples)
         if ((x * x) + (y * y) <= 1.0)
             ++count;
     }
-    lagged_rng_destroy(std::move(g));
     return (static_cast<double>(count) / static_cast<double>(samples)) * 4.0;
 }
 
@@ -45,7 +42,6 @@ void bench_monte_carlo(const calibration& plan, const kernel_set& kernels, kerne
     result.operations = monte_carlo_attempt_operations(last.batch_size);
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
-    cpu_timer_destroy(std::move(timer));
     result.checksum = sum;
     result.reps = last.batch_size;
 }

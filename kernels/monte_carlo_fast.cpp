@@ -152,7 +152,6 @@ double monte_carlo_pi(std::int32_t samples)
     if (!g)
         fail("out of memory for the Monte Carlo generator");
     std::int64_t count = samples > 0 ? count_inside_circle(*g, samples) : 0;
-    lagged_rng_destroy(std::move(g));
     return (static_cast<double>(count) / static_cast<double>(samples)) * 4.0;
 }
 

@@ -3,8 +3,6 @@
 #include "support/exact_arithmetic.h"
 #include "support/failure.h"
 
-#include <utility>
-
 namespace kalvento {
 
 void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std::int32_t batch_size)
@@ -56,9 +54,7 @@ void bench_sor(std::int32_t n, lagged_rng& g, const calibration& plan, const ker
     result.mflops = rate_mflops(result.operations, last.seconds);
     result.seconds = last.seconds;
     result.checksum = cells > 0 ? sum / static_cast<double>(cells) : 0.0;
-    matrix_free(size, size, grid);
     result.reps = last.batch_size;
-    cpu_timer_destroy(std::move(timer));
 }
 
 } // namespace kalvento

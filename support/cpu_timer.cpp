@@ -32,11 +32,6 @@ std::unique_ptr<cpu_timer> cpu_timer_create()
     return std::unique_ptr<cpu_timer>(new (std::nothrow) cpu_timer{0, 0.0, 0.0});
 }
 
-void cpu_timer_reset(cpu_timer& t)
-{
-    t = cpu_timer{0, 0.0, 0.0};
-}
-
 void cpu_timer_start(cpu_timer& t)
 {
     if (t.active)
@@ -44,14 +39,6 @@ void cpu_timer_start(cpu_timer& t)
     t.active = 1;
     t.total_seconds = 0.0;
     t.last_seconds = cpu_seconds();
-}
-
-void cpu_timer_resume(cpu_timer& t)
-{
-    if (t.active)
-        return;
-    t.last_seconds = cpu_seconds();
-    t.active = 1;
 }
 
 void cpu_timer_stop(cpu_timer& t)

@@ -11,7 +11,7 @@ namespace kalvento {
 
 struct cpu_timer {
     std::int32_t active;  // 1 while timing
-    double last_seconds;  // clock at the last start, resume, or read while running
+    double last_seconds;  // clock at the last start, or read while running
     double total_seconds; // accumulated so far
 };
 
@@ -25,11 +25,10 @@ void cpu_clock_override(double (*reader)()) noexcept;
 
 // Null when the record cannot be allocated. Reads no clock.
 std::unique_ptr<cpu_timer> cpu_timer_create();
-inline void cpu_timer_destroy(std::unique_ptr<cpu_timer>) {}
 
-void cpu_timer_reset(cpu_timer& t);
+// Start clears the total and does nothing while running; stop adds the span since the start and
+// does nothing while stopped; read returns the total, adding the span so far while running.
 void cpu_timer_start(cpu_timer& t);
-void cpu_timer_resume(cpu_timer& t);
 void cpu_timer_stop(cpu_timer& t);
 double cpu_timer_read(cpu_timer& t);
 

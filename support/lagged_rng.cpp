@@ -8,7 +8,6 @@ namespace kalvento {
 
 void lagged_rng_seed(lagged_rng& g, std::int32_t seed)
 {
-    g.given_seed = seed;
     // The magnitude taken exactly, so that -2^31 gives 2^31; then made odd.
     std::uint32_t j =
         seed < 0 ? 0u - static_cast<std::uint32_t>(seed) : static_cast<std::uint32_t>(seed);
@@ -23,10 +22,6 @@ void lagged_rng_seed(lagged_rng& g, std::int32_t seed)
     }
     g.short_lag_index = RNG_SHORT_LAG - 1;
     g.long_lag_index = RNG_LAGS - 1;
-    g.ranged = 0;
-    g.low = 0.0;
-    g.high = 1.0;
-    g.span = 1.0;
 }
 
 std::unique_ptr<lagged_rng> lagged_rng_create(std::int32_t seed)
@@ -34,18 +29,6 @@ std::unique_ptr<lagged_rng> lagged_rng_create(std::int32_t seed)
     std::unique_ptr<lagged_rng> g(new (std::nothrow) lagged_rng);
     if (g)
         lagged_rng_seed(*g, seed);
-    return g;
-}
-
-std::unique_ptr<lagged_rng> lagged_rng_create_range(std::int32_t seed, double low, double high)
-{
-    std::unique_ptr<lagged_rng> g = lagged_rng_create(seed);
-    if (g) {
-        g->ranged = 1;
-        g->low = low;
-        g->high = high;
-        g->span = high - low;
-    }
     return g;
 }
 

@@ -21,24 +21,17 @@ inline constexpr double RNG_SCALE = 1.0 / 2147483647.0;
 
 struct lagged_rng {
     std::int32_t lags[RNG_LAGS];
-    std::int32_t given_seed;      // as passed at creation; the stream never reads it
     std::int32_t short_lag_index; // the value subtracted from
     std::int32_t long_lag_index;  // the value subtracted, and where the result goes
-    std::int32_t ranged;          // 1 when values are mapped onto low..high
-    double low;
-    double high;
-    double span;
 };
 
-// Fills a generator in place; the creation functions and callers that keep a generator on the
-// stack share it. Seed 0 (never used by a run) is taken as seed 1, which keeps the lag table in
+// Fills a generator in place; lagged_rng_create and callers that keep a generator on the stack
+// share it. Seed 0 (never used by a run) is taken as seed 1, which keeps the lag table in
 // range; every other seed follows the seeding rule exactly.
 void lagged_rng_seed(lagged_rng& g, std::int32_t seed);
 
 // Null when the record cannot be allocated.
 std::unique_ptr<lagged_rng> lagged_rng_create(std::int32_t seed);
-std::unique_ptr<lagged_rng> lagged_rng_create_range(std::int32_t seed, double low, double high);
-inline void lagged_rng_destroy(std::unique_ptr<lagged_rng>) {}
 
 // One step of the recurrence: the next integer of the stream, 0 to 2^31 - 1.
 inline std::int32_t lagged_rng_step(lagged_rng& g)
@@ -52,12 +45,10 @@ inline std::int32_t lagged_rng_step(lagged_rng& g)
     return k;
 }
 
+// The next value of the stream, from 0.0 to 1.0 inclusive.
 inline double lagged_rng_next(lagged_rng& g)
 {
-    double value = static_cast<double>(lagged_rng_step(g)) * RNG_SCALE;
-    if (g.ranged)
-        value = value * g.span + g.low;
-    return value;
+    return static_cast<double>(lagged_rng_step(g)) * RNG_SCALE;
 }
 
 } // namespace kalvento

@@ -17,7 +17,7 @@ void release(double** rows, std::uint32_t row_count)
     block_free(rows);
 }
 
-// Allocates the table and the rows, calling fill(row, i) on each row before the next is
+// Allocates the table and the rows, calling fill(row) on each row before the next is
 // allocated; on failure releases everything allocated here and returns a null matrix.
 template <class Fill>
 row_matrix allocate_rows(std::uint32_t m, std::uint32_t n, Fill&& fill)
@@ -32,7 +32,7 @@ row_matrix allocate_rows(std::uint32_t m, std::uint32_t n, Fill&& fill)
             release(table.release(), i);
             return a;
         }
-        fill(row.get(), i);
+        fill(row.get());
         table[i] = row.release();
     }
     a.rows = table.release();
@@ -72,7 +72,7 @@ block<double> vector_from_rng(std::uint32_t n, lagged_rng& g)
 
 row_matrix matrix_from_rng(std::uint32_t m, std::uint32_t n, lagged_rng& g)
 {
-    return allocate_rows(m, n, [&](double* row, std::uint32_t) {
+    return allocate_rows(m, n, [&](double* row) {
         for (std::uint32_t j = 0; j < n; ++j)
             row[j] = lagged_rng_next(g);
     });
@@ -80,12 +80,7 @@ row_matrix matrix_from_rng(std::uint32_t m, std::uint32_t n, lagged_rng& g)
 
 row_matrix matrix_alloc(std::uint32_t m, std::uint32_t n)
 {
-    return allocate_rows(m, n, [](double*, std::uint32_t) {});
-}
-
-void matrix_free(std::uint32_t, std::uint32_t, row_matrix& a)
-{
-    a = row_matrix();
+    return allocate_rows(m, n, [](double*) {});
 }
 
 void matrix_copy(std::uint32_t m, std::uint32_t n, row_matrix& destination,

@@ -38,9 +38,6 @@ row_matrix matrix_from_rng(std::uint32_t m, std::uint32_t n, lagged_rng& g);
 // The same allocations without any fill; the values are not set.
 row_matrix matrix_alloc(std::uint32_t m, std::uint32_t n);
 
-// Releases the rows, then the table; the matrix becomes null.
-void matrix_free(std::uint32_t m, std::uint32_t n, row_matrix& a);
-
 // Every element of the destination becomes equal to the source's, row by row through both
 // tables' current entries.
 void matrix_copy(std::uint32_t m, std::uint32_t n, row_matrix& destination,

@@ -74,6 +74,9 @@ TEST_F(Calibration, ReplayRunsTheAttemptsUpToAKnownCount)
 
 TEST(RateMflops, DividesFirst)
 {
-    EXPECT_EQ(rate_mflops(53230.0 * 4, 0.5), ((53230.0 * 4) / 0.5) * 1.0e-6);
+    // Scaling first would give 0.1 and 4.704479999999999: the order shows in the last bit.
+    EXPECT_EQ(rate_mflops(30000.0, 0.3), 0.09999999999999999);
+    EXPECT_EQ(rate_mflops(470448.0, 0.1), 4.70448);
     EXPECT_EQ(rate_mflops(5.0, 0.0), 0.0);
+    EXPECT_EQ(rate_mflops(5.0, -1.0), 0.0);
 }

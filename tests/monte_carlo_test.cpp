@@ -14,7 +14,8 @@ TEST(MonteCarlo, PublishedEstimates)
     EXPECT_EQ(monte_carlo_pi(16), 3.5);
     EXPECT_EQ(monte_carlo_pi(1000), 3.16);
     EXPECT_EQ(monte_carlo_pi(4096), 3.1396484375);
-    EXPECT_EQ(monte_carlo_pi(4096), monte_carlo_pi(4096));
+    // Every call starts a generator of its own: a call after others gives the same estimate.
+    EXPECT_EQ(monte_carlo_pi(1000), 3.16);
     EXPECT_TRUE(std::signbit(monte_carlo_pi(-3)));
 }
 

@@ -1,11 +1,15 @@
-// The whole report of the real program, with the machine-dependent digits masked.
+// The whole report of the real program, with the machine-dependent digits masked, and one whole
+// run's checksum pinned for known repetition counts.
 
+#include "driver/report.h"
+#include "driver/run.h"
 #include "program_runner.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <regex>
 
+using namespace kalvento;
 using namespace kalvento::testing;
 
 namespace {
@@ -144,4 +148,28 @@ TEST(Report, HelpGoesToStandardErrorOnly)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, "Usage: [-large | -huge #MB] [minimum_time]\n");
     }
+}
+
+// The checksum is fixed by the sizes and the repetition counts alone: a run of the default sizes
+// whose calibrations end at these counts prints exactly this checksum. The values were computed
+// once with the plain kernels, and each is plausible on its own: the FFT's round trips and LU
+// (whose data is restored every repetition) give the values of any count, the SOR grid's mean
+// stays near 0.5, Monte Carlo sums 21 estimates of pi (the first four exactly 4), and the sparse
+// product of about 1.25 per row accumulates over 1 + 2 + ... + 256 = 511 repetitions.
+TEST(Run, WholeRunChecksumAtKnownCounts)
+{
+    const kernel_reps reps{64, 128, 1 << 20, 256, 16};
+    const double expected[] = {5.0245613604170747e-01, 5.0697735431741497e-01,
+                               7.0477542877197266e+01, 5.2886845773580183e+02,
+                               2.2238646928983972e+00};
+    std::array<kernel_result, 5> results =
+        replay_run(DEFAULT_SIZES, ALL_KERNELS, reps, plain_kernels());
+    std::vector<measured_kernel> measured;
+    for (kernel_id kernel : RUN_ORDER) {
+        const kernel_result& r = results[kernel_index(kernel)];
+        EXPECT_EQ(r.reps, reps[kernel_index(kernel)]) << kernel_name(kernel);
+        EXPECT_EQ(r.checksum, expected[kernel_index(kernel)]) << kernel_name(kernel);
+        measured.push_back({kernel, r});
+    }
+    EXPECT_EQ(summarize(measured).mean_checksum, 1.2051585975925131e+02);
 }

@@ -37,10 +37,8 @@ TEST(LaggedRng, SeedingRules)
 {
     std::unique_ptr<lagged_rng> g = lagged_rng_create(MAIN_SEED);
     EXPECT_EQ(g->lags[0], 916050621);
-    EXPECT_EQ(g->given_seed, 101010);
     EXPECT_EQ(g->short_lag_index, 4);
     EXPECT_EQ(g->long_lag_index, 16);
-    EXPECT_EQ(g->ranged, 0);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(RNG_SCALE), 0x3E00000000200000u);
 
     // Sign and parity do not matter; the extreme seed is 2^31 - 1.
@@ -48,7 +46,6 @@ TEST(LaggedRng, SeedingRules)
     EXPECT_EQ(first_values(101009, 40), first_values(101010, 40));
     EXPECT_EQ(first_values(2, 40), first_values(1, 40));
     EXPECT_EQ(first_values(INT32_MIN, 40), first_values(INT32_MAX, 40));
-    EXPECT_EQ(lagged_rng_create(-7)->given_seed, -7);
 }
 
 TEST(LaggedRng, SeedZeroStaysInRange)
@@ -75,17 +72,6 @@ TEST(LaggedRng, IndicesCycleAndGeneratorsAreIndependent)
     std::vector<double> fresh = first_values(MAIN_SEED, 22);
     EXPECT_EQ(rest, std::vector<double>(fresh.begin() + 17, fresh.end()));
     EXPECT_EQ(lagged_rng_next(*b), fresh[0]);
-}
-
-TEST(LaggedRng, RangeMapsEachValue)
-{
-    std::unique_ptr<lagged_rng> plain = lagged_rng_create(MAIN_SEED);
-    std::unique_ptr<lagged_rng> ranged = lagged_rng_create_range(MAIN_SEED, 2.0, 5.0);
-    EXPECT_EQ(ranged->span, 3.0);
-    for (int i = 0; i < 100; ++i) {
-        double unit = lagged_rng_next(*plain);
-        ASSERT_EQ(lagged_rng_next(*ranged), unit * 3.0 + 2.0);
-    }
 }
 
 namespace {
@@ -125,27 +111,20 @@ TEST_F(FakeClock, StopwatchStates)
     cpu_timer_stop(*t); // stopped: no effect
     EXPECT_EQ(cpu_timer_read(*t), 2.0);
 
-    // Resume keeps the total; start clears it.
+    // A new start clears the total.
     fake_now = 20.0;
-    cpu_timer_resume(*t);
-    fake_now = 20.5;
-    cpu_timer_stop(*t);
-    EXPECT_EQ(cpu_timer_read(*t), 2.5);
     cpu_timer_start(*t);
     EXPECT_EQ(cpu_timer_read(*t), 0.0);
 
     // Reads while running count nothing twice.
     fake_now = 21.0;
-    EXPECT_EQ(cpu_timer_read(*t), 0.5);
+    EXPECT_EQ(cpu_timer_read(*t), 1.0);
     fake_now = 22.0;
-    EXPECT_EQ(cpu_timer_read(*t), 1.5);
+    EXPECT_EQ(cpu_timer_read(*t), 2.0);
     fake_now = 23.0;
     cpu_timer_stop(*t);
-    EXPECT_EQ(cpu_timer_read(*t), 2.5);
-
-    cpu_timer_reset(*t);
+    EXPECT_EQ(cpu_timer_read(*t), 3.0);
     EXPECT_EQ(t->active, 0);
-    EXPECT_EQ(cpu_timer_read(*t), 0.0);
 }
 
 TEST(CpuTimer, RealClockAdvances)
@@ -214,9 +193,6 @@ TEST(RowMatrix, CopyFollowsTheCurrentRowTables)
                     ASSERT_EQ(destination[i][j], source[i][j]) << m << "x" << n;
         }
     }
-    row_matrix null_matrix;
-    matrix_free(3, 3, null_matrix);
-    EXPECT_FALSE(null_matrix);
 }
 
 TEST(Memory, BlocksAreAlignedAndOversizedRequestsFail)
