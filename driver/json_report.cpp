@@ -34,6 +34,42 @@ json run_entry(const kernel_result& run)
             {"checksum", run.checksum}, {"checksum_text", checksum_text(run.checksum)}};
 }
 
+json cpu_of(const copy_outcome& copy)
+{
+    return copy.cpu >= 0 ? json(copy.cpu) : json(nullptr);
+}
+
+void add_copies(json& entry, const copies_outcome& copies)
+{
+    entry["aggregate_mflops"] = copies.aggregate_mflops;
+    json each = json::array();
+    for (const copy_outcome& copy : copies.copies)
+        each.push_back({{"copy", copy.copy},
+                        {"cpu", cpu_of(copy)},
+                        {"mflops", copy.result.mflops},
+                        {"reps", copy.result.reps},
+                        {"seconds", copy.result.seconds},
+                        {"checksum", copy.result.checksum},
+                        {"checksum_text", checksum_text(copy.result.checksum)}});
+    entry["copies"] = each;
+    entry["copy_min_mflops"] = copies.min_mflops;
+    entry["copy_median_mflops"] = copies.median_mflops;
+    entry["copy_max_mflops"] = copies.max_mflops;
+    entry["alone_mflops"] = copies.alone_mflops;
+    entry["scaling_efficiency"] = copies.scaling_efficiency;
+    json differing = json::array();
+    for (std::size_t i : copies.differing) {
+        const copy_outcome& copy = copies.copies[i];
+        differing.push_back({{"copy", copy.copy},
+                             {"cpu", cpu_of(copy)},
+                             {"checksum", copy.result.checksum},
+                             {"checksum_text", checksum_text(copy.result.checksum)},
+                             {"common_checksum", copies.common_checksum},
+                             {"common_checksum_text", checksum_text(copies.common_checksum)}});
+    }
+    entry["differing_copies"] = differing;
+}
+
 json context_of(const system_info& system, const std::string& timestamp, const run_context& run)
 {
     const run_settings& settings = run.settings;
@@ -102,6 +138,8 @@ void write_json_report(std::FILE* out, const system_info& system, const std::str
             entry["min_mflops"] = outcome.min_mflops;
             entry["max_mflops"] = outcome.max_mflops;
         }
+        if (outcome.copies)
+            add_copies(entry, *outcome.copies);
         if (outcome.plain_checksum) {
             bool verified = same_bits(first.checksum, *outcome.plain_checksum);
             all_verified = all_verified && verified;
@@ -118,6 +156,10 @@ void write_json_report(std::FILE* out, const system_info& system, const std::str
     document["mean_checksum_text"] = checksum_text(session.mean_checksum);
     if (options.verify)
         document["verified"] = all_verified;
+    if (!run.copy_cpus.empty()) {
+        document["copies"] = run.copy_cpus.size();
+        document["all_copies_agree"] = session.all_copies_agree;
+    }
     std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
     std::fputs(text.c_str(), out);
     std::fputc('\n', out);

@@ -3,6 +3,7 @@
 #include "driver/check_report.h"
 #include "driver/command_line.h"
 #include "driver/compare.h"
+#include "driver/copies.h"
 #include "driver/environment.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
@@ -14,7 +15,9 @@
 #include "kernels/code_path.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
+#include "support/thread_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -93,10 +96,33 @@ int run_program(int argc, char** argv)
     }
     for (const std::string& note : settings.notes)
         std::fprintf(stderr, "kalvento: %s\n", note.c_str());
-    check_memory(settings.sizes, physical_memory_bytes());
+    copy_placement placement = place_copies(options, allowed_cpus());
+    if (!placement.error.empty()) {
+        std::fprintf(stderr, "kalvento: %s\n%s", placement.error.c_str(), TRY_HELP);
+        return 2;
+    }
+    check_memory(settings.sizes, physical_memory_bytes(),
+                 std::max<std::size_t>(placement.cpus.size(), 1));
     const kernel_set& measured = options.plain ? plain_kernels() : measured_kernels(path);
-    run_context context{settings, options, std::vector<std::string>(argv, argv + argc),
-                        measured.name, environment_warnings(this_environment())};
+    run_context context{settings,
+                        options,
+                        std::vector<std::string>(argv, argv + argc),
+                        measured.name,
+                        environment_warnings(this_environment()),
+                        placement.cpus,
+                        thread_pinning_supported()};
+    if (!context.copy_cpus.empty() && !context.copies_pinned)
+        std::fputs("kalvento: this platform cannot pin threads to CPUs; the copies run unpinned\n",
+                   stderr);
+    std::vector<const kernel_set*> copy_kernels(context.copy_cpus.size(), &measured);
+#ifdef KALVENTO_TEST_HOOKS
+    // With copies only the last copy measures the wrong kernels, so that the copies disagree.
+    if (!copy_kernels.empty()) {
+        std::fill(copy_kernels.begin(), copy_kernels.end(),
+                  options.plain ? &plain_kernels() : &path.kernels());
+        copy_kernels.back() = &test_measured_kernels();
+    }
+#endif
     show_warnings(stderr, context.warnings);
     classic_reporter classic_report(stdout);
     json_reporter json_report(stdout);
@@ -109,7 +135,7 @@ int run_program(int argc, char** argv)
     // Last, so that it follows the report.
     provenance_reporter provenance(stderr);
     chosen.push_back(&provenance);
-    return run_session(context, *shared, measured, chosen);
+    return run_session(context, *shared, measured, chosen, copy_kernels);
 }
 
 } // namespace

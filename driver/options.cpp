@@ -135,6 +135,74 @@ std::string set_code_path(extended_options& options, std::string_view name)
     return "";
 }
 
+// A whole number of at most nine digits (so it fits an int), or nothing.
+std::optional<int> whole_number(std::string_view text)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string set_copies(extended_options& options, std::string_view text)
+{
+    if (lower_case(text.substr(0, 4)) == "all" && text.size() == 3) {
+        options.copies = ALL_COPIES;
+        return "";
+    }
+    std::optional<int> count = whole_number(text);
+    if (!count || *count < 1)
+        return "--copies takes a number of copies from 1 to the number of CPUs, or all, not " +
+               quoted_argument(text);
+    options.copies = *count;
+    return "";
+}
+
+// "0,2,4-7": CPU numbers and ranges, each CPU once.
+std::string set_cpus(extended_options& options, std::string_view list)
+{
+    auto refused = [&](const std::string& why) {
+        return "--cpus takes a comma-separated list of CPU numbers and ranges such as 0,2,4-7; " +
+               quoted_argument(list) + " " + why;
+    };
+    std::vector<int> cpus;
+    std::vector<bool> listed(MAX_CPU_NUMBER + 1, false);
+    std::string_view rest = list;
+    while (true) {
+        std::size_t comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        std::size_t dash = item.find('-');
+        std::optional<int> first = whole_number(item.substr(0, dash));
+        std::optional<int> last =
+            dash == std::string_view::npos ? first : whole_number(item.substr(dash + 1));
+        if (!first || !last)
+            return refused(item.empty() ? "has an empty entry"
+                                        : "holds " + quoted_argument(item) + ", which is neither");
+        if (*first > *last)
+            return refused("holds the range " + quoted_argument(item) + ", which runs backwards");
+        if (*last > MAX_CPU_NUMBER)
+            return refused("names CPU " + std::to_string(*last) + ", above the highest, " +
+                           std::to_string(MAX_CPU_NUMBER));
+        for (int cpu = *first; cpu <= *last; ++cpu) {
+            if (listed[static_cast<std::size_t>(cpu)])
+                return refused("names CPU " + std::to_string(cpu) +
+                               " twice (each copy needs a CPU of its own)");
+            listed[static_cast<std::size_t>(cpu)] = true;
+            cpus.push_back(cpu);
+        }
+        if (comma == std::string_view::npos)
+            break;
+        rest.remove_prefix(comma + 1);
+    }
+    options.cpus = std::move(cpus);
+    return "";
+}
+
 constexpr long_option LONG_OPTIONS[] = {
     {"help", nullptr, "this text", set_flag<&extended_options::show_help>},
     {"version", nullptr, "version, compiler, build flags and the code path in use",
@@ -178,6 +246,15 @@ constexpr long_option LONG_OPTIONS[] = {
      "measure the fast kernels of this code path instead of the best one the CPU\n"
      "supports (the same checksums); --version lists the supported paths",
      set_code_path},
+    {"copies", "N",
+     "run N copies side by side, each a thread pinned to a CPU of its own (all: one\n"
+     "per CPU this process may use); the kernel lines show the aggregate rates,\n"
+     "one line per copy follows, and every copy's checksum must agree",
+     set_copies},
+    {"cpus", "LIST",
+     "the CPUs of the copies, e.g. 0,2,4-7 (default: the first ones this process\n"
+     "may use); alone, one copy per CPU listed",
+     set_cpus},
 };
 
 const long_option* find_option(std::string_view name)
@@ -214,11 +291,20 @@ std::string option_error(const long_option& option, const char* problem)
 // What cannot go together, once every option is read.
 std::string check_combination(const extended_options& o, std::span<const char* const> classic)
 {
+    bool copies = o.copies != 0 || !o.cpus.empty();
     if (o.check_report && (o.verify || o.plain || o.repeat != 1 || o.kernels != ALL_KERNELS))
         return "--check-report cannot be combined with --verify, --plain, --kernels or --repeat";
-    if (!o.compare.empty() && (o.check_report || o.export_json || o.verify || o.plain ||
-                               o.repeat != 1 || o.kernels != ALL_KERNELS || o.forced_path))
+    if (!o.compare.empty() &&
+        (o.check_report || o.export_json || o.verify || o.plain || o.repeat != 1 ||
+         o.kernels != ALL_KERNELS || o.forced_path || copies))
         return "--compare takes two result files and no other option but --json";
+    if (copies && o.check_report)
+        return "--copies and --cpus cannot be combined with --check-report";
+    if (copies && o.repeat != 1)
+        return "--copies and --cpus cannot be combined with --repeat";
+    if (o.copies > 0 && !o.cpus.empty() && static_cast<std::size_t>(o.copies) != o.cpus.size())
+        return "--copies=" + std::to_string(o.copies) + " asks for " + std::to_string(o.copies) +
+               " copies, but --cpus lists " + std::to_string(o.cpus.size()) + " CPUs";
     if (o.replay_budget && !o.check_report)
         return "--replay-budget only applies to --check-report";
     if (o.check_report && classic.size() > 1)
@@ -367,9 +453,9 @@ Sizes:              FFT points     grid (SOR, LU)   sparse rows   sparse non-zer
   -huge MB          2^floor(log2 n) floor(sqrt n)   n / 8         n     (n = MB x 131072)
 
 Exit status: 0 success; 1 the run failed (out of memory, report not written); 2 unusable long
-options, an unreadable result file, or a report that cannot be read or replayed within the
-budget; 3 a checksum that --verify or --check-report found different, or a report whose
-numbers no run can print.
+options, an unreadable result file, a report that cannot be read or replayed within the
+budget, or more copies than CPUs; 3 a checksum that --verify or --check-report found different,
+copies whose checksums disagree, or a report whose numbers no run can print.
 )";
     return usage;
 }

@@ -18,6 +18,10 @@
 namespace kalvento {
 
 inline constexpr int MAX_REPEAT = 100;
+// --copies=all: one copy on every CPU the process may run on.
+inline constexpr int ALL_COPIES = -1;
+// The highest CPU number --cpus takes (Linux counts at most 8192 CPUs).
+inline constexpr int MAX_CPU_NUMBER = 8191;
 
 struct extended_options {
     bool show_help = false;
@@ -32,6 +36,9 @@ struct extended_options {
     std::vector<std::string> compare;        // BASE and NEW of --compare, when given
     std::optional<double> replay_budget;     // seconds a report's replay may take
     const code_path* forced_path = nullptr;  // --code-path: measure this path, not the best
+    // Copies side by side (--copies): 0 for the classic single run, ALL_COPIES, or a count.
+    int copies = 0;
+    std::vector<int> cpus; // --cpus: the CPUs of the copies, in order; empty when not given
 };
 
 // One long option. `value_name` is null for an option that takes no value. `apply` records the

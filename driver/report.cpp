@@ -84,6 +84,54 @@ void write_summary(std::FILE* out, const session_outcome& session)
     std::fprintf(out, "\nchecksum:              %20.16e\n", session.mean_checksum);
 }
 
+void write_copies(std::FILE* out, const session_outcome& session)
+{
+    constexpr int RATE_WIDTH = 15;
+    const copies_outcome* first = nullptr;
+    for (const kernel_outcome& outcome : session.kernels)
+        if (outcome.copies && !first)
+            first = &*outcome.copies;
+    if (!first)
+        return;
+    auto row = [&](const std::string& label, auto&& value, int decimals = 2) {
+        std::fprintf(out, "%-*s", REPS_COLUMN, label.c_str());
+        for (const kernel_outcome& outcome : session.kernels)
+            std::fprintf(out, "%*.*f", RATE_WIDTH, decimals, value(*outcome.copies));
+        std::fputc('\n', out);
+    };
+    std::fprintf(out, "\n%-*s%zu\n", REPS_COLUMN, "Copies side by side:", first->copies.size());
+    std::fprintf(out, "%-*s", REPS_COLUMN, "Mflops");
+    for (const kernel_outcome& outcome : session.kernels)
+        std::fprintf(out, "%*s", RATE_WIDTH, kernel_label(outcome.kernel));
+    std::fputc('\n', out);
+    for (std::size_t copy = 0; copy < first->copies.size(); ++copy) {
+        int cpu = first->copies[copy].cpu;
+        std::string label = "Copy " + std::to_string(copy) +
+                            (cpu >= 0 ? " (CPU " + std::to_string(cpu) + ")" : " (unpinned)");
+        row(label, [&](const copies_outcome& c) { return c.copies[copy].result.mflops; });
+    }
+    row("Copy minimum", [](const copies_outcome& c) { return c.min_mflops; });
+    row("Copy median", [](const copies_outcome& c) { return c.median_mflops; });
+    row("Copy maximum", [](const copies_outcome& c) { return c.max_mflops; });
+    row("One copy alone", [](const copies_outcome& c) { return c.alone_mflops; });
+    row(
+        "Scaling efficiency", [](const copies_outcome& c) { return c.scaling_efficiency; }, 3);
+    if (session.all_copies_agree) {
+        std::fprintf(out, "%-*sall %zu copies agree\n", REPS_COLUMN,
+                     "Checksums:", first->copies.size());
+        return;
+    }
+    std::fprintf(out, "%-*sDIFFER\n", REPS_COLUMN, "Checksums:");
+    for (const kernel_outcome& outcome : session.kernels)
+        for (std::size_t copy : outcome.copies->differing) {
+            const copy_outcome& c = outcome.copies->copies[copy];
+            std::string cpu = c.cpu >= 0 ? "CPU " + std::to_string(c.cpu) : "unpinned";
+            std::fprintf(out, "%-15s copy %zu (%s) %.16e, the others %.16e\n",
+                         kernel_label(outcome.kernel), copy, cpu.c_str(), c.result.checksum,
+                         outcome.copies->common_checksum);
+        }
+}
+
 void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
                         double plain_checksum)
 {
@@ -118,6 +166,7 @@ void classic_reporter::kernel(const kernel_outcome& outcome)
 void classic_reporter::summary(const session_outcome& session)
 {
     write_summary(out, session);
+    write_copies(out, session);
     flush_report(out);
 }
 

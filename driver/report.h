@@ -35,6 +35,11 @@ report_summary summarize(std::span<const measured_kernel> measured);
 // The composite score, the repetition counts and the checksum.
 void write_summary(std::FILE* out, const session_outcome& session);
 
+// After the checksum line of a run of copies side by side: one line per copy with its own rates,
+// their spread, the rates of one copy alone, the scaling efficiency and whether the copies'
+// checksums agree.
+void write_copies(std::FILE* out, const session_outcome& session);
+
 // After a verified run: "verified", or both checksums when they differ.
 void write_verification(std::FILE* out, kernel_id kernel, double measured_checksum,
                         double plain_checksum);

@@ -7,6 +7,19 @@
 
 namespace kalvento {
 
+bool run_kernel(const kernel_descriptor& kernel, const problem_sizes& sizes,
+                const calibration& plan, bool selected, lagged_rng& shared,
+                const kernel_set& kernels, kernel_result& result)
+{
+    if (!selected) {
+        for (std::uint64_t draws = kernel.shared_draws(sizes); draws > 0; --draws)
+            lagged_rng_step(shared);
+        return false;
+    }
+    kernel.measure(sizes, shared, plan, kernels, result);
+    return true;
+}
+
 void run_measurement(const problem_sizes& sizes, const run_plans& plans,
                      const kernel_selection& selection, lagged_rng& shared,
                      const kernel_set& kernels,
@@ -15,18 +28,13 @@ void run_measurement(const problem_sizes& sizes, const run_plans& plans,
 {
     for (const kernel_descriptor& kernel : kernel_table()) {
         std::size_t k = kernel_index(kernel.id);
-        if (selection[k]) {
-            calibration plan = plans[k];
-            if (watch)
-                plan.before_attempt = [&watch, id = kernel.id, reps = plan.replay_reps](
-                                          std::int64_t batch) { watch(id, batch, reps); };
-            kernel_result result;
-            kernel.measure(sizes, shared, plan, kernels, result);
+        calibration plan = plans[k];
+        if (watch)
+            plan.before_attempt = [&watch, id = kernel.id, reps = plan.replay_reps](
+                                      std::int64_t batch) { watch(id, batch, reps); };
+        kernel_result result;
+        if (run_kernel(kernel, sizes, plan, selection[k], shared, kernels, result))
             measured(kernel.id, result);
-        } else {
-            for (std::uint64_t draws = kernel.shared_draws(sizes); draws > 0; --draws)
-                lagged_rng_step(shared);
-        }
     }
 }
 
@@ -66,13 +74,14 @@ std::uint64_t physical_memory_bytes()
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }
 
-void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes)
+void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes, std::uint64_t copies)
 {
     constexpr double MB = 1024.0 * 1024.0;
-    std::uint64_t needed = run_peak_bytes(sizes);
+    // Copies are few (one per CPU) and one copy's peak is far below 2^64 / 2^20.
+    std::uint64_t needed = run_peak_bytes(sizes) * copies;
     if (physical_bytes > 0 && needed > physical_bytes)
-        fail("these sizes need about %.0f MB of memory at once, more than this machine's %.0f MB",
-             needed / MB, physical_bytes / MB);
+        fail("these sizes need about %.0f MB of memory at once%s, more than this machine's %.0f MB",
+             needed / MB, copies > 1 ? " for all copies" : "", physical_bytes / MB);
 }
 
 } // namespace kalvento

@@ -30,6 +30,12 @@ inline run_plans timed_plans(double min_seconds)
 using attempt_watch =
     std::function<void(kernel_id kernel, std::int64_t batch_size, std::int64_t final_reps)>;
 
+// One kernel of a measurement on the shared generator: measured into `result` when selected
+// (returns true), or the values it would draw stepped past (returns false).
+bool run_kernel(const kernel_descriptor& kernel, const problem_sizes& sizes,
+                const calibration& plan, bool selected, lagged_rng& shared,
+                const kernel_set& kernels, kernel_result& result);
+
 // One whole measurement: the selected kernels in run order on the shared generator, with
 // measured(kernel, result) called as soon as each one ends. The values that a left-out kernel
 // would draw are stepped past, so every kernel gets exactly the data it gets in a full run.
@@ -56,8 +62,10 @@ std::uint64_t run_peak_bytes(const problem_sizes& sizes);
 // Physical memory of this machine in bytes, or 0 when the platform does not tell.
 std::uint64_t physical_memory_bytes();
 
-// Ends the run with a run_failure, before any kernel starts, when the sizes need more memory
-// than the machine has (physical_bytes 0: unknown, nothing is checked).
-void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes);
+// Ends the run with a run_failure, before any kernel starts, when `copies` runs of these sizes
+// side by side need more memory than the machine has (physical_bytes 0: unknown, nothing is
+// checked).
+void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes,
+                  std::uint64_t copies = 1);
 
 } // namespace kalvento

@@ -17,8 +17,10 @@ double median(std::vector<double> values);
 
 // Runs the measurements of `context` with `measured_kernels` on the shared generator, tells every
 // reporter what happens, and returns the exit status: 0, or 3 when --verify found a kernel whose
-// checksum differs.
+// checksum differs or copies disagree. With copies (context.copy_cpus not empty) copy i
+// measures copy_kernels[i], each on its own generator, and `shared` is not used.
 int run_session(const run_context& context, lagged_rng& shared, const kernel_set& measured_kernels,
-                std::span<reporter* const> reporters);
+                std::span<reporter* const> reporters,
+                std::span<const kernel_set* const> copy_kernels = {});
 
 } // namespace kalvento

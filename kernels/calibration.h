@@ -30,6 +30,10 @@ struct calibration {
     std::int64_t replay_reps = 0; // 0 for a timed plan; otherwise a power of two
     // Called with the batch size before each attempt, outside the timed span (for progress).
     std::function<void(std::int64_t batch_size)> before_attempt;
+    // Called after each attempt, outside the timed span, with the attempt's time and whether it
+    // ends the doubling by itself; returns whether it does. Copies running side by side decide
+    // together here, so that they all end at the same repetition count.
+    std::function<bool(std::int64_t batch_size, double seconds, bool done)> after_attempt;
 
     calibration(double min_seconds_ = 2.0, std::int64_t replay_reps_ = 0)
         : min_seconds(min_seconds_), replay_reps(replay_reps_)
@@ -66,6 +70,8 @@ final_attempt calibrate(const calibration& plan, cpu_timer& timer, Attempt&& run
         double seconds = cpu_timer_read(timer);
         bool done =
             plan.replay_reps > 0 ? batch_size >= plan.replay_reps : seconds >= plan.min_seconds;
+        if (plan.after_attempt)
+            done = plan.after_attempt(static_cast<std::int64_t>(batch_size), seconds, done);
         if (done || batch_size == LARGEST_BATCH<Count>)
             return {batch_size, cpu_timer_read(timer)};
         batch_size *= 2;

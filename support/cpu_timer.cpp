@@ -2,6 +2,7 @@
 
 #include "support/exact_arithmetic.h"
 #include "support/failure.h"
+#include "support/thread_platform.h"
 
 #include <ctime>
 #include <new>
@@ -10,17 +11,25 @@ namespace kalvento {
 
 namespace {
 double (*clock_reader)() = nullptr;
-}
+thread_local bool thread_clock = false;
+} // namespace
 
 void cpu_clock_override(double (*reader)()) noexcept
 {
     clock_reader = reader;
 }
 
+void cpu_clock_per_thread() noexcept
+{
+    thread_clock = true;
+}
+
 double cpu_seconds()
 {
     if (clock_reader)
         return clock_reader();
+    if (thread_clock)
+        return thread_cpu_seconds();
     std::clock_t now = std::clock();
     if (now == static_cast<std::clock_t>(-1))
         fail("the processor-time clock cannot be read");

@@ -15,13 +15,18 @@ struct cpu_timer {
     double total_seconds; // accumulated so far
 };
 
-// Processor time of the process in seconds. A clock that cannot be read ends the run with a
-// run_failure: a benchmark cannot measure anything without it.
+// Processor time of the process (or of the calling thread, see cpu_clock_per_thread) in seconds. A
+// clock that cannot be read ends the run with a run_failure: a benchmark cannot measure anything
+// without it.
 double cpu_seconds();
 
 // Test support: replaces the clock that cpu_seconds reads (null restores the C library's), so
 // that the stopwatch's arithmetic can be checked against known readings.
 void cpu_clock_override(double (*reader)()) noexcept;
+
+// From now on cpu_seconds on the calling thread reads the processor time of that thread alone,
+// so that copies running side by side are each timed by their own work.
+void cpu_clock_per_thread() noexcept;
 
 // Null when the record cannot be allocated. Reads no clock.
 std::unique_ptr<cpu_timer> cpu_timer_create();

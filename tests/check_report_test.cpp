@@ -44,7 +44,7 @@ struct synthetic_run {
                        : ops > 0.0             ? ops / seconds[k] * 1e-6
                                                : 0.0;
             r.checksum = checksum;
-            session.kernels.push_back({kernel, {r}, r.mflops, r.mflops, r.mflops, {}});
+            session.kernels.push_back({kernel, {r}, r.mflops, r.mflops, r.mflops, {}, {}});
             session.composite += r.mflops / 5.0;
             write_kernel_line(out, kernel, settings.sizes, r);
         }

@@ -42,7 +42,7 @@ kernel_outcome outcome_of(kernel_id kernel, double mflops, std::int64_t reps, do
     run.checksum = checksum;
     run.seconds = 0.5;
     run.operations = mflops * 0.5e6;
-    return kernel_outcome{kernel, {run}, mflops, mflops, mflops, std::nullopt};
+    return kernel_outcome{kernel, {run}, mflops, mflops, mflops, std::nullopt, std::nullopt};
 }
 
 session_outcome known_session()
@@ -60,7 +60,7 @@ session_outcome known_session()
 
 run_context context_of(const run_settings& settings, const extended_options& options = {})
 {
-    return run_context{settings, options, {"kalvento", "0.5"}, "plain", {}};
+    return run_context{settings, options, {"kalvento", "0.5"}, "plain", {}, {}, true};
 }
 
 // Runs the reporter through a whole session.
