@@ -132,8 +132,14 @@ KALVENTO_INLINE void store_group(std::int32_t* p, avx2_group g)
 }
 KALVENTO_INLINE avx2_group lag_window(avx2_group older, avx2_group newer)
 {
+#if defined(__AVX512VL__)
+    // One two-source permute instead of a blend and a permute.
+    const __m256i order = _mm256_setr_epi32(3, 4, 8, 9, 10, 0, 0, 0);
+    return {_mm256_permutex2var_epi32(older.v, order, newer.v)};
+#else
     const __m256i order = _mm256_setr_epi32(3, 4, 0, 1, 2, 0, 0, 0);
     return {_mm256_permutevar8x32_epi32(_mm256_blend_epi32(newer.v, older.v, 0x18), order)};
+#endif
 }
 // fix(k) = unsigned min(k, k + M) maps a negative k = a - b to k + M and leaves 0..M alone; k + M
 // is formed as a + (M - b), beside k, so that only one subtraction and the minimum lie on the
