@@ -13,8 +13,10 @@
 //   offset-0 butterfly applies no multiplication.
 // - The twiddle factors of each stage come from exactly the plain recurrence; chains of different
 //   stages and directions advance side by side in the lanes of one vector and are transposed into
-//   per-stage tables. Stages too long for a table on the stack generate their chain in chunks as
-//   their pass runs. Nothing is kept from one call to the next.
+//   per-stage tables. Stages too long for a table on the stack go two per pass and generate their
+//   chains in chunks as the pass runs; the upper stage's chain from its middle on starts from a
+//   value that a second run of that chain reaches beside the bit reversal. Nothing is kept from
+//   one call to the next.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
@@ -528,6 +530,45 @@ struct no_ticker {
 enum class output { blocks, interleaved, scaled };
 
 // ---------------------------------------------------------------------------------------------
+// Chains run ahead.
+//
+// A pass of two long stages l and l + 1 (h = 2^l) needs stage l + 1's twiddle factors of the
+// offsets a and a + h side by side, so its second chain starts at offset h. The factor there comes
+// from stage l + 1's recurrence run h steps from one, exactly as the plain transform runs it,
+// beside the bit reversal, whose scattered reads leave the arithmetic units idle.
+
+struct lead_chain {
+    scalar_complex w;
+    rotation r;
+    int32_t remaining;
+};
+
+constexpr int MAX_LEAD_CHAINS = 16;
+
+struct lead_chains {
+    lead_chain chain[MAX_LEAD_CHAINS];
+    int count;
+};
+
+// Steps per set of the bit reversal: the longest lead has 2^(L - 2) steps, and there are
+// 2^(L - 6) sets.
+constexpr int32_t LEAD_STEPS = 16;
+
+// Up to `steps` more steps of every chain not yet at its end.
+KALVENTO_INLINE void advance_leads(lead_chains& leads, int32_t steps)
+{
+    for (int i = 0; i < leads.count; ++i) {
+        lead_chain& k = leads.chain[i];
+        int32_t n = k.remaining < steps ? k.remaining : steps;
+        scalar_complex w = k.w;
+        for (int32_t s = 0; s < n; ++s)
+            twiddle_step(w, k.r.sigma, k.r.beta);
+        k.w = w;
+        k.remaining -= n;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Bit reversal with stages 0 to 2.
 //
 // With N = 2^L points, the points 8u + m + s N/8 (m, s = 0..7) of set u end up, after the bit
@@ -617,7 +658,7 @@ constexpr int SET_STEPS = 8;
 
 template <bool TICKS>
 void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
-                              const twiddles& tw)
+                              const twiddles& tw, lead_chains& leads)
 {
     alignas(64) double saved[128];
     chain_runner& r = *tw.runner;
@@ -644,6 +685,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
                 store(set_v + m * row + k, load(saved + 16 * m + k));
+        advance_leads(leads, v != u ? 2 * LEAD_STEPS : LEAD_STEPS);
     };
     // Sets are numbered by `bits` bits. For large transforms they go in tiles of 2^TILE x 2^TILE
     // sets whose numbers share their middle bits, so that the partners of a tile's sets lie on a
@@ -671,6 +713,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
             }
         }
     }
+    advance_leads(leads, INT32_MAX);
     runner_keep(r, q);
 }
 
@@ -861,6 +904,50 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, v
     }
 }
 
+// Two long stages l and l + 1 in one pass, over groups of the 4 points x + k h: stage l's chain
+// runs over the offsets a, stage l + 1's over a and, from its lead, over a + h, each a chunk ahead.
+template <output OUT>
+void chunked_pair(int32_t points, int stage, double* data, int32_t direction,
+                  const lead_chain& lead, vec scale)
+{
+    int32_t h = int32_t{1} << stage;
+    ptrdiff_t step = 2 * ptrdiff_t{h};
+    // Each buffer: stage l's chunk, then stage l + 1's of the offsets a, then of the offsets a + h.
+    constexpr ptrdiff_t PART = 2 * CHUNK;
+    alignas(64) double chunks[2][3 * PART];
+    stage_chain k[3] = {{{1.0, 0.0}, stage_rotation(stage, direction), 0},
+                        {{1.0, 0.0}, lead.r, 0},
+                        {lead.w, lead.r, 0}};
+    auto make = [&](double* buffer) KALVENTO_INLINE_LAMBDA {
+        for (int i = 0; i < 3; ++i)
+            make_entry(k[i], buffer + PART * i);
+    };
+    while (k[0].made < CHUNK)
+        make(chunks[0]);
+    int32_t groups = points / (4 * h) * (CHUNK / W);
+    int32_t per_group = (CHUNK + groups - 1) / groups;
+    for (int32_t c = 0, i = 0; c < h; c += CHUNK, i ^= 1) {
+        const double* chunk = chunks[i];
+        double* next = chunks[i ^ 1];
+        for (stage_chain& e : k)
+            e.made = c + CHUNK < h ? 0 : CHUNK;
+        for (int32_t b = 0; b < points; b += 4 * h) {
+            double* x = data + 2 * (ptrdiff_t{b} + c);
+            for (int32_t a = 0; a < CHUNK; a += W) {
+                for (int32_t n = 0; n < per_group && k[0].made < CHUNK; ++n)
+                    make(next);
+                const double* t[2] = {chunk + 2 * a, chunk + PART + 2 * a};
+                if (c == 0 && a == 0)
+                    group<2, true, OUT>(x, step, t, PART, scale, no_ticker{});
+                else
+                    group<2, false, OUT>(x + 2 * a, step, t, PART, scale, no_ticker{});
+            }
+        }
+        while (k[0].made < CHUNK)
+            make(next);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Whole transforms.
 
@@ -874,10 +961,19 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
 {
     vec scale = broadcast(scale_factor);
     small_twiddles t = first_stage_twiddles(direction);
+    // The long stages go in pairs from the last one down, an odd one alone first; each pair's
+    // upper stage has a lead chain.
+    int first_pair =
+        log_points > TABLE_STAGES ? TABLE_STAGES + (log_points - TABLE_STAGES) % 2 : log_points;
+    lead_chains leads;
+    leads.count = 0;
+    for (int stage = first_pair; stage < log_points; stage += 2)
+        leads.chain[leads.count++] = {
+            {1.0, 0.0}, stage_rotation(stage + 1, direction), int32_t{1} << stage};
     if (tw.runner->done < tw.runner->total)
-        bit_reverse_first_stages<true>(points, log_points, data, t, tw);
+        bit_reverse_first_stages<true>(points, log_points, data, t, tw, leads);
     else
-        bit_reverse_first_stages<false>(points, log_points, data, t, tw);
+        bit_reverse_first_stages<false>(points, log_points, data, t, tw, leads);
     if (log_points <= TABLE_STAGES) {
         table_stages<LAST>(points, log_points, data, tw, scale);
         return;
@@ -886,9 +982,19 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
     constexpr int32_t BLOCK = int32_t{1} << TABLE_STAGES;
     for (int32_t b = 0; b < points; b += BLOCK)
         table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tw, scale);
-    for (int stage = TABLE_STAGES; stage < log_points - 1; ++stage)
-        chunked_stage<output::blocks>(points, stage, data, direction, scale);
-    chunked_stage<LAST>(points, log_points - 1, data, direction, scale);
+    if (first_pair > TABLE_STAGES) {
+        if (first_pair == log_points) {
+            chunked_stage<LAST>(points, TABLE_STAGES, data, direction, scale);
+            return;
+        }
+        chunked_stage<output::blocks>(points, TABLE_STAGES, data, direction, scale);
+    }
+    for (int p = 0, stage = first_pair; stage < log_points; ++p, stage += 2) {
+        if (stage + 2 < log_points)
+            chunked_pair<output::blocks>(points, stage, data, direction, leads.chain[p], scale);
+        else
+            chunked_pair<LAST>(points, stage, data, direction, leads.chain[p], scale);
+    }
 }
 
 // One transform with tables of its own.
