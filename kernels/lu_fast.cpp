@@ -153,16 +153,28 @@ void apply_steps(const lu_state& s, std::int32_t k0, std::int32_t k1, std::int32
 
 // A running pivot search down a column, a vector of rows at a time: per lane the greatest
 // magnitude so far (-1 before any) and the row that holds it. The strict comparison keeps the
-// earliest row of each lane, and a NaN never compares greater.
+// earliest row of each lane, and a NaN never compares greater. Two searches take alternate
+// vectors, so that their chains of comparisons and selections overlap; the pivot is the earliest
+// row of greatest magnitude in either.
 struct pivot_search {
     vec best;
     vec where;
-    vec rows; // the rows of the next vector
+    vec rows; // the rows of this search's next vector
+};
+
+struct pivot_searches {
+    pivot_search even;
+    pivot_search odd;
 };
 
 inline pivot_search search_from(std::int32_t first)
 {
     return {broadcast(-1.0), broadcast(-1.0), add(lane_numbers(), broadcast(double(first)))};
+}
+
+inline pivot_searches searches_from(std::int32_t first)
+{
+    return {search_from(first), search_from(first + W)};
 }
 
 inline void search_take(pivot_search& s, vec x)
@@ -171,57 +183,112 @@ inline void search_take(pivot_search& s, vec x)
     lanes greater = greater_than(magnitude, s.best);
     s.best = select(greater, magnitude, s.best);
     s.where = select(greater, s.rows, s.where);
-    s.rows = add(s.rows, broadcast(double(W)));
+    s.rows = add(s.rows, broadcast(double(2 * W)));
 }
+
+// The earliest row holding `top` in s, or infinity.
+inline double earliest_with(const pivot_search& s, double top)
+{
+    return least_lane(select(equal(s.best, broadcast(top)), s.where,
+                             broadcast(std::numeric_limits<double>::infinity())));
+}
+
+// What a search found: the pivot's row and its magnitude, which is NaN when the search kept the
+// first row for its NaN.
+struct pivot_choice {
+    std::int32_t row;
+    double magnitude;
+};
 
 // The earliest row of strictly greatest magnitude from `first`, whose value is `diagonal`; a NaN
 // there keeps `first`, as no magnitude compares greater than it.
-inline std::int32_t search_result(const pivot_search& s, std::int32_t first, double diagonal)
+inline pivot_choice search_result(const pivot_searches& s, std::int32_t first, double diagonal)
 {
     if (std::isnan(diagonal))
-        return first;
-    // Lane 0 holds `first` or a better row, so the greatest magnitude is not negative and some
-    // lane holds it with a row from `first` on.
-    vec top = broadcast(greatest_lane(s.best));
-    vec at =
-        select(equal(s.best, top), s.where, broadcast(std::numeric_limits<double>::infinity()));
-    return static_cast<std::int32_t>(least_lane(at));
+        return {first, diagonal};
+    // Lane 0 of the even search holds `first` or a better row, so the greatest magnitude is not
+    // negative and some lane holds it with a row from `first` on; no best is NaN.
+    double top = std::max(greatest_lane(s.even.best), greatest_lane(s.odd.best));
+    return {
+        static_cast<std::int32_t>(std::min(earliest_with(s.even, top), earliest_with(s.odd, top))),
+        top};
+}
+
+// 1 / pivot. From the magnitude the search found, the division waits for the search alone, not
+// for the pivot's row and its load; 1 / -x is -(1 / x) exactly, so the pivot gives the sign.
+inline double reciprocal_of(double pivot, double magnitude)
+{
+    return std::isnan(magnitude) ? 1.0 / pivot : std::copysign(1.0 / magnitude, pivot);
+}
+
+// Vectors of rows from `first` up to `rows`, two at a time into alternate searches:
+// take(i, search) for each vector's first row i.
+template <class Take>
+KALVENTO_INLINE void search_down(pivot_searches& s, std::int32_t first, std::int32_t rows,
+                                 Take take)
+{
+    std::int32_t i = first;
+    for (; i + W < rows; i += 2 * W) {
+        take(i, s.even);
+        take(i + W, s.odd);
+    }
+    if (i < rows)
+        take(i, s.even);
+}
+
+// Step jl's pass down the rows, whose multipliers are column jl times r: the multipliers stored,
+// column jl + 1 updated and searched, and the OTHERS columns after it updated, all from the
+// multipliers in registers. Returns the pivot found in column jl + 1.
+template <int OTHERS>
+pivot_choice panel_pass(const panel_columns& p, std::int32_t rows, std::int32_t jl, vec r)
+{
+    double* pivot_column = p.column(jl);
+    std::int32_t next = jl + 1;
+    double* column[OTHERS + 1];
+    vec u[OTHERS + 1];
+    for (int l = 0; l <= OTHERS; ++l) {
+        column[l] = p.column(next + l);
+        u[l] = broadcast(column[l][jl]);
+    }
+    pivot_searches search = searches_from(next);
+    search_down(search, next, rows, [&](std::int32_t i, pivot_search& half) KALVENTO_INLINE_LAMBDA {
+        vec m = mul(load(pivot_column + i), r);
+        store(pivot_column + i, m);
+        vec updated = sub(load(column[0] + i), mul(u[0], m));
+        store(column[0] + i, updated);
+        search_take(half, updated);
+        for (int l = 1; l <= OTHERS; ++l)
+            store(column[l] + i, sub(load(column[l] + i), mul(u[l], m)));
+    });
+    return search_result(search, next, column[0][next]);
+}
+
+// panel_pass for `others` columns after jl + 1, from OTHERS up.
+template <int OTHERS = 0>
+pivot_choice panel_pass_with(int others, const panel_columns& p, std::int32_t rows, std::int32_t jl,
+                             vec r)
+{
+    if constexpr (OTHERS + 2 < PANEL)
+        if (others != OTHERS)
+            return panel_pass_with<OTHERS + 1>(others, p, rows, jl, r);
+    return panel_pass<OTHERS>(p, rows, jl, r);
 }
 
 // Step jl of the panel (local), whose pivot is in place: scales column jl below the diagonal and
-// updates the later columns, a vector of rows at a time. Returns the next step's pivot, the local
-// row found in the updated column jl + 1, if that column is in the panel.
-std::int32_t panel_step(const panel_columns& p, std::int32_t rows, std::int32_t width,
-                        std::int32_t jl, double pivot)
+// updates the later columns, a vector of rows at a time. Returns the next step's pivot, found in
+// the updated column jl + 1, if that column is in the panel.
+pivot_choice panel_step(const panel_columns& p, std::int32_t rows, std::int32_t width,
+                        std::int32_t jl, double pivot, double magnitude)
 {
-    double* data = p.data;
-    std::ptrdiff_t stride = p.stride;
-    double* pivot_column = data + jl * stride;
-    vec r = broadcast(1.0 / pivot);
+    double* pivot_column = p.column(jl);
+    vec r = broadcast(reciprocal_of(pivot, magnitude));
     std::int32_t next = jl + 1;
     if (next == width) {
         for (std::int32_t i = next; i < rows; i += W)
             store(pivot_column + i, mul(load(pivot_column + i), r));
-        return next;
+        return {next, std::numeric_limits<double>::quiet_NaN()};
     }
-    // The scaling and the next column's update and search in one pass, then the other columns.
-    double* column = data + next * stride;
-    vec u = broadcast(column[jl]);
-    pivot_search search = search_from(next);
-    for (std::int32_t i = next; i < rows; i += W) {
-        vec m = mul(load(pivot_column + i), r);
-        store(pivot_column + i, m);
-        vec updated = sub(load(column + i), mul(u, m));
-        store(column + i, updated);
-        search_take(search, updated);
-    }
-    for (std::int32_t l = next + 1; l < width; ++l) {
-        column = data + l * stride;
-        u = broadcast(column[jl]);
-        for (std::int32_t i = next; i < rows; i += W)
-            store(column + i, sub(load(column + i), mul(u, load(pivot_column + i))));
-    }
-    return search_result(search, next, data[next * stride + next]);
+    return panel_pass_with(static_cast<int>(width - next - 1), p, rows, jl, r);
 }
 
 // Columns [c, c + width) of rows a[0 .. rows) into the panel's columns, W x W blocks at a time.
@@ -279,12 +346,14 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
     for (std::int32_t l = 0; l < width; ++l)
         std::fill_n(p.column(l) + rows, W, 0.0);
 
-    pivot_search search = search_from(0);
-    for (std::int32_t i = 0; i < rows; i += W)
-        search_take(search, load(p.column(0) + i));
-    std::int32_t pivot = search_result(search, 0, p.column(0)[0]);
+    pivot_searches search = searches_from(0);
+    search_down(search, 0, rows, [&](std::int32_t i, pivot_search& half) KALVENTO_INLINE_LAMBDA {
+        search_take(half, load(p.column(0) + i));
+    });
+    pivot_choice choice = search_result(search, 0, p.column(0)[0]);
     std::int32_t failed = -1;
     for (std::int32_t jl = 0; jl < width; ++jl) {
+        std::int32_t pivot = choice.row;
         s.pivots[c + jl] = c + pivot;
         double pivot_value = p.column(jl)[pivot];
         if (pivot_value == 0.0) {
@@ -296,7 +365,7 @@ std::int32_t factor_panel(const lu_state& s, std::int32_t c, std::int32_t width)
             for (std::int32_t l = 0; l < width; ++l)
                 std::swap(p.column(l)[jl], p.column(l)[pivot]);
         }
-        pivot = panel_step(p, rows, width, jl, pivot_value);
+        choice = panel_step(p, rows, width, jl, pivot_value, choice.magnitude);
     }
 
     copy_back(p, a, rows, c, width);

@@ -196,6 +196,31 @@ TEST(LuFast, TiesAndExactCancellations)
     EXPECT_LT(stopped, runs);
 }
 
+// The reciprocal of each pivot comes from its magnitude and its sign: pivots of both signs whose
+// reciprocals overflow, are subnormal or lose bits, at every position of a panel.
+TEST(LuFast, ReciprocalsOfTinyAndHugePivots)
+{
+    const std::vector<double> scales = {std::numeric_limits<double>::denorm_min(),
+                                        3e-310,
+                                        std::numeric_limits<double>::min(),
+                                        1e-300,
+                                        1e300,
+                                        std::numeric_limits<double>::max()};
+    for_each_code_path([&](const kernel_set& kernels) {
+        for (std::int32_t n : {9, 40, 100}) {
+            for (std::size_t k = 0; k < scales.size(); ++k) {
+                SCOPED_TRACE(::testing::Message() << "scale " << scales[k]);
+                std::vector<double> v = signed_values(n, n, n + 31 * k);
+                for (std::int32_t i = 0; i < n; ++i)
+                    v[i * n] *= scales[k];
+                for (std::int32_t j = 0; j < n; ++j)
+                    v[j * n + j] = (j % 3 == 1 ? -1.0 : 1.0) * scales[(k + j) % scales.size()];
+                expect_same_factorisation(kernels, n, n, v);
+            }
+        }
+    });
+}
+
 TEST(LuFast, NansAndInfinities)
 {
     // The NaN that invalid operations produce, so that every NaN in play has the same bits
