@@ -21,7 +21,9 @@
 //
 // Each lane's chunk is found at an origin plus an offset common to all lanes, so that a block
 // touches the lanes' addresses only where a lane changes rows; the ends of rows are handled with
-// masked adds and masked broadcasts. Only the vector operations differ between instruction sets.
+// masked adds and masked broadcasts. Only the vector operations differ between instruction sets,
+// but for the paths with fewer than eight lanes, which run the same wavefront on scalars: eight
+// rows, each a column behind the row above, the values passed on in registers.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/simd/simd.h"
@@ -355,10 +357,89 @@ void sweep_stream_with(int overlap, const stream_shape& shape, double omega)
     sweep_stream<OVERLAP>(shape, omega);
 }
 
+// With fewer than eight lanes the transposes and the lanes' bookkeeping cost more than the lanes
+// gain: eight rows in flight as eight scalar chains are faster (measured on x86-64 and AVX2).
+constexpr bool SCALAR_WAVEFRONT = LANES < 8;
+constexpr int SCALAR_ROWS = 8;
+
+// Rows i0 .. i0 + K - 1 of one sweep, row i0 + q a column behind row i0 + q - 1: in step t row
+// i0 + q updates column t - q, so each step makes K independent updates. Rows go from the last
+// to the first within a step, so that the value row q - 1 made in the step before (its point
+// above) is still in a register; each row's new value is its left neighbour in the next step,
+// and its right neighbour its old value then. Needs n - 2 >= K.
+template <int K>
+void relax_rows(std::int32_t n, double a, double b, double* const* rows)
+{
+    double* row[K + 2];
+    for (int q = 0; q < K + 2; ++q)
+        row[q] = rows[q - 1];
+    auto point = [&](int q, std::int32_t j) KALVENTO_INLINE_LAMBDA {
+        double* r = row[q + 1];
+        r[j] = ((((row[q][j] + row[q + 2][j]) + r[j - 1]) + r[j + 1]) * a) + (r[j] * b);
+    };
+    // The steps before every row has started.
+    for (std::int32_t t = 1; t < K; ++t)
+        for (int q = 0; q <= t - 1; ++q)
+            point(q, t - q);
+    double last[K];
+    double old[K];
+    for (int q = 0; q < K; ++q) {
+        last[q] = row[q + 1][K - q - 1];
+        old[q] = row[q + 1][K - q];
+    }
+    std::int32_t end = n - 2;
+    for (std::int32_t t = K; t <= end; ++t) {
+        KALVENTO_UNROLL(16)
+        for (int q = K - 1; q >= 0; --q) {
+            std::int32_t j = t - q;
+            double* r = row[q + 1];
+            double up = q == 0 ? row[0][j] : last[q - 1];
+            double right = r[j + 1];
+            double fresh = ((((up + row[q + 2][j]) + last[q]) + right) * a) + (old[q] * b);
+            r[j] = fresh;
+            last[q] = fresh;
+            old[q] = right;
+        }
+    }
+    // The steps after the first row has finished.
+    for (std::int32_t t = end + 1; t < end + K; ++t)
+        for (int q = t - end; q < K; ++q)
+            point(q, t - q);
+}
+
+// The last `count` rows of a sweep (fewer than SCALAR_ROWS), from K up.
+template <int K = 1>
+void relax_last_rows(int count, std::int32_t n, double a, double b, double* const* rows)
+{
+    if constexpr (K + 1 < SCALAR_ROWS)
+        if (count != K)
+            return relax_last_rows<K + 1>(count, n, a, b, rows);
+    relax_rows<K>(n, a, b, rows);
+}
+
+// Sweeps a grid whose rows have at least SCALAR_ROWS interior points, SCALAR_ROWS rows at a time.
+void sweep_scalar(std::int32_t m, std::int32_t n, double omega, row_matrix& g,
+                  std::int32_t batch_size)
+{
+    double a = 0.25 * omega;
+    double b = 1.0 - omega;
+    for (std::int32_t sweep = 0; sweep < batch_size; ++sweep) {
+        std::int32_t i = 1;
+        for (; i + SCALAR_ROWS <= m - 1; i += SCALAR_ROWS)
+            relax_rows<SCALAR_ROWS>(n, a, b, g.rows + i);
+        if (i < m - 1)
+            relax_last_rows(static_cast<int>(m - 1 - i), n, a, b, g.rows + i);
+    }
+}
+
 } // namespace
 
 void sor_sweep(std::int32_t m, std::int32_t n, double omega, row_matrix& g, std::int32_t batch_size)
 {
+    if (SCALAR_WAVEFRONT && batch_size > 0 && m >= 3 && n - 2 >= SCALAR_ROWS) {
+        sweep_scalar(m, n, omega, g, batch_size);
+        return;
+    }
     if (swept_without_wavefront(m, n, omega, g, batch_size))
         return;
     stream_shape shape;
