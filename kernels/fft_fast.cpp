@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace kalvento::KALVENTO_FAST_NS {
 namespace {
@@ -540,33 +541,93 @@ enum class output { blocks, interleaved, scaled };
 struct lead_chain {
     scalar_complex w;
     rotation r;
-    int32_t remaining;
+    int32_t length;
 };
 
-constexpr int MAX_LEAD_CHAINS = 16;
+// A length n below 2^31 has at most 2^29 points: at most 17 long stages, 8 pairs.
+constexpr int MAX_LEAD_CHAINS = 8;
 
 struct lead_chains {
     lead_chain chain[MAX_LEAD_CHAINS];
     int count;
+    int kept;
 };
 
-// Steps per set of the bit reversal: the longest lead has 2^(L - 2) steps, and there are
-// 2^(L - 6) sets.
-constexpr int32_t LEAD_STEPS = 16;
+// The lead chains run in the lanes of NV chain vectors, in step: after n steps, lane i holds
+// chain i's factor of offset n, and it is kept when n reaches the chain's length (the chains come
+// shortest first). Lanes without a chain step a factor of one by zero angles.
+template <int NV>
+struct lead_lanes {
+    chain_complex w[NV];
+    chain_vec s[NV], beta[NV];
+    int32_t done;
+    int32_t next_length;
+};
 
-// Up to `steps` more steps of every chain not yet at its end.
-KALVENTO_INLINE void advance_leads(lead_chains& leads, int32_t steps)
+template <>
+struct lead_lanes<0> {};
+
+template <int NV>
+lead_lanes<NV> start_leads(const lead_chains& leads)
 {
+    alignas(64) double sigma[NV * G] = {}, beta[NV * G] = {};
     for (int i = 0; i < leads.count; ++i) {
-        lead_chain& k = leads.chain[i];
-        int32_t n = k.remaining < steps ? k.remaining : steps;
-        scalar_complex w = k.w;
-        for (int32_t s = 0; s < n; ++s)
-            twiddle_step(w, k.r.sigma, k.r.beta);
-        k.w = w;
-        k.remaining -= n;
+        sigma[i] = leads.chain[i].r.sigma;
+        beta[i] = leads.chain[i].r.beta;
     }
+    lead_lanes<NV> l;
+    for (int v = 0; v < NV; ++v) {
+        l.w[v] = {broadcast<chain_vec>(1.0), broadcast<chain_vec>(0.0)};
+        l.s[v] = load<chain_vec>(sigma + G * v);
+        l.beta[v] = load<chain_vec>(beta + G * v);
+    }
+    l.done = 0;
+    l.next_length = leads.count > 0 ? leads.chain[0].length : -1;
+    return l;
 }
+
+// Keeps the factors of the chains whose length the steps have reached; returns the next length to
+// watch for. The lanes come by value, so that they can stay in registers between the calls.
+template <int NV>
+__attribute__((noinline)) int32_t keep_leads(const lead_lanes<NV> l, lead_chains& leads)
+{
+    alignas(64) double re[NV * G], im[NV * G];
+    for (int v = 0; v < NV; ++v) {
+        store(re + G * v, l.w[v].re);
+        store(im + G * v, l.w[v].im);
+    }
+    while (leads.kept < leads.count && leads.chain[leads.kept].length == l.done) {
+        leads.chain[leads.kept].w = {re[leads.kept], im[leads.kept]};
+        ++leads.kept;
+    }
+    return leads.kept < leads.count ? leads.chain[leads.kept].length : -1;
+}
+
+template <int NV>
+KALVENTO_INLINE void lead_step(lead_lanes<NV>& l, lead_chains& leads)
+{
+    static_for<NV>([&](auto v) KALVENTO_INLINE_LAMBDA { twiddle_step(l.w[v], l.s[v], l.beta[v]); });
+    if (++l.done == l.next_length)
+        l.next_length = keep_leads(l, leads);
+}
+
+// Two lead steps after each butterfly of stages 1 and 2 of a set's first W lanes: 16 per set, as
+// the longest lead has 2^(L - 2) steps and the bit reversal 2^(L - 6) sets.
+template <int NV>
+struct lead_ticker {
+    lead_lanes<NV>* l;
+    lead_chains* leads;
+    KALVENTO_INLINE void operator()() const
+    {
+        lead_step(*l, *leads);
+        lead_step(*l, *leads);
+    }
+};
+
+template <>
+struct lead_ticker<0> {
+    KALVENTO_INLINE void operator()() const {}
+};
 
 // ---------------------------------------------------------------------------------------------
 // Bit reversal with stages 0 to 2.
@@ -598,9 +659,9 @@ small_twiddles first_stage_twiddles(int32_t direction)
 // Reads set `src` (rows of 8 points `row` doubles apart, interleaved) and writes its 8 groups in
 // blocks, group m at dst + rev3(m) dst_row. `tick` runs after each butterfly of stages 1 and 2
 // in the first W lanes.
-template <class Tick>
+template <class Tick, class Lead>
 KALVENTO_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row,
-                               const small_twiddles& t, Tick tick)
+                               const small_twiddles& t, Tick tick, Lead lead)
 {
     constexpr int REV3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
     const complex w1 = broadcast_complex(t.w1.re, t.w1.im);
@@ -613,8 +674,10 @@ KALVENTO_INLINE void first_set(double* dst, ptrdiff_t dst_row, const double* src
             x[k] = load_interleaved(src + REV3[k] * row + 2 * W * c);
         });
         auto first_tick = [&]() KALVENTO_INLINE_LAMBDA {
-            if constexpr (c == 0)
+            if constexpr (c == 0) {
                 tick();
+                lead();
+            }
         };
         // Stage 0: pairs (k, k + 1); stage 1: (k, k + 2); stage 2: (k, k + 4).
         static_for<4>([&](auto k)
@@ -656,7 +719,7 @@ int32_t reverse_bits(int32_t v, int bits)
 // Twiddle steps beside each set.
 constexpr int SET_STEPS = 8;
 
-template <bool TICKS>
+template <bool TICKS, int NV>
 void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
                               const twiddles& tw, lead_chains& leads)
 {
@@ -665,13 +728,19 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
     chain_regs q = runner_regs(r);
     if constexpr (TICKS)
         align_round(r, q, SET_STEPS);
+    lead_lanes<NV> l;
+    lead_ticker<NV> lead;
+    if constexpr (NV > 0) {
+        l = start_leads<NV>(leads);
+        lead = {&l, &leads};
+    }
     auto first = [&](double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row)
                      KALVENTO_INLINE_LAMBDA {
                          if (TICKS && can_take(r, q, SET_STEPS)) {
-                             first_set(dst, dst_row, src, row, t, ticker{&r, &q});
+                             first_set(dst, dst_row, src, row, t, ticker{&r, &q}, lead);
                              settle(r, q);
                          } else {
-                             first_set(dst, dst_row, src, row, t, no_ticker{});
+                             first_set(dst, dst_row, src, row, t, no_ticker{}, lead);
                          }
                      };
     ptrdiff_t row = ptrdiff_t{2} * (points / 8);
@@ -685,7 +754,6 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         for (int m = 0; m < 8; ++m)
             for (int k = 0; k < 16; k += W)
                 store(set_v + m * row + k, load(saved + 16 * m + k));
-        advance_leads(leads, v != u ? 2 * LEAD_STEPS : LEAD_STEPS);
     };
     // Sets are numbered by `bits` bits. For large transforms they go in tiles of 2^TILE x 2^TILE
     // sets whose numbers share their middle bits, so that the partners of a tile's sets lie on a
@@ -713,8 +781,37 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
             }
         }
     }
-    advance_leads(leads, INT32_MAX);
+    if constexpr (NV > 0) {
+        while (leads.kept < leads.count)
+            lead_step(l, leads);
+    }
     runner_keep(r, q);
+}
+
+// The bit reversal with stages 0 to 2, and the lead chains in as few vectors as hold them.
+void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
+                              const twiddles& tw, lead_chains& leads)
+{
+    bool ticks = tw.runner->done < tw.runner->total;
+    auto run = [&](auto nv) {
+        constexpr int NV = decltype(nv)::value;
+        if (ticks)
+            bit_reverse_first_stages<true, NV>(points, log_points, data, t, tw, leads);
+        else
+            bit_reverse_first_stages<false, NV>(points, log_points, data, t, tw, leads);
+    };
+    constexpr int MOST = (MAX_LEAD_CHAINS + G - 1) / G;
+    int vectors = (leads.count + G - 1) / G;
+    if (vectors == 0)
+        run(std::integral_constant<int, 0>{});
+    else if (vectors == 1)
+        run(std::integral_constant<int, 1>{});
+    else if (vectors <= 2 || MOST <= 2)
+        run(std::integral_constant<int, (MOST < 2 ? MOST : 2)>{});
+    else if (vectors <= 4 || MOST <= 4)
+        run(std::integral_constant<int, (MOST < 4 ? MOST : 4)>{});
+    else
+        run(std::integral_constant<int, MOST>{});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -967,13 +1064,11 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
         log_points > TABLE_STAGES ? TABLE_STAGES + (log_points - TABLE_STAGES) % 2 : log_points;
     lead_chains leads;
     leads.count = 0;
+    leads.kept = 0;
     for (int stage = first_pair; stage < log_points; stage += 2)
         leads.chain[leads.count++] = {
             {1.0, 0.0}, stage_rotation(stage + 1, direction), int32_t{1} << stage};
-    if (tw.runner->done < tw.runner->total)
-        bit_reverse_first_stages<true>(points, log_points, data, t, tw, leads);
-    else
-        bit_reverse_first_stages<false>(points, log_points, data, t, tw, leads);
+    bit_reverse_first_stages(points, log_points, data, t, tw, leads);
     if (log_points <= TABLE_STAGES) {
         table_stages<LAST>(points, log_points, data, tw, scale);
         return;
