@@ -115,6 +115,19 @@ TEST(FftFast, RandomDataLargePowersOfTwo)
     }
 }
 
+// Beyond the large setting: more long stage pairs than one vector of chain lanes holds.
+TEST(FftFast, RandomDataBeyondTheLargeSetting)
+{
+    lagged_rng g = advanced_generator(9);
+    for (std::int32_t points : {1 << 21, 1 << 22}) {
+        std::vector<double> input = drawn(2 * points, g);
+        std::vector<double> expected = applied(plain_kernels().fft_forward, input);
+        for_each_code_path([&](const kernel_set& fast) {
+            EXPECT_EQ(first_difference(applied(fast.fft_forward, input), expected), -1) << points;
+        });
+    }
+}
+
 TEST(FftFast, SpecialValues)
 {
     lagged_rng g = advanced_generator(11);
