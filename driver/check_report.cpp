@@ -5,6 +5,7 @@
 #include "driver/report.h"
 #include "driver/report_text.h"
 #include "support/cpu_timer.h"
+#include "support/platform.h"
 
 #include <algorithm>
 #include <charconv>

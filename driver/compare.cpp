@@ -6,12 +6,12 @@
 #include "driver/report.h"
 #include "driver/session.h"
 #include "driver/system_info.h"
+#include "support/platform.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -370,7 +370,7 @@ result_reading read_result_text(std::string_view text)
 
 result_reading read_result_file(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY);
+    int fd = open_for_reading(path);
     if (fd < 0)
         return refused(std::strerror(errno));
     std::string text;

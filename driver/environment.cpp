@@ -1,9 +1,10 @@
 #include "driver/environment.h"
 
+#include "support/platform.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -210,7 +211,7 @@ std::vector<std::string> environment_warnings(const environment_probe& probe)
 
 void show_warnings(std::FILE* out, const std::vector<std::string>& warnings)
 {
-    if (!isatty(fileno(out)))
+    if (!is_terminal(out))
         return;
     for (const std::string& warning : warnings)
         std::fprintf(out, "kalvento: warning: %s\n", warning.c_str());

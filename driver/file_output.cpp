@@ -1,12 +1,11 @@
 #include "driver/file_output.h"
 
 #include "support/failure.h"
+#include "support/platform.h"
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include <string_view>
 
 namespace kalvento {
 
@@ -14,7 +13,7 @@ namespace {
 
 std::string directory_of(const std::string& path)
 {
-    std::size_t slash = path.find_last_of('/');
+    std::size_t slash = path.find_last_of(PATH_SEPARATORS);
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -29,41 +28,27 @@ std::string directory_of(const std::string& path)
 
 void check_file_writable(const std::string& path)
 {
-    if (path.empty() || path.back() == '/')
+    if (path.empty() ||
+        std::string_view(PATH_SEPARATORS).find(path.back()) != std::string_view::npos)
         fail("cannot write '%s': not a file name", path.c_str());
-    if (access(directory_of(path).c_str(), W_OK | X_OK) != 0)
-        fail_to_write(path, errno);
+    if (int error = directory_writable(directory_of(path)))
+        fail_to_write(path, error);
 }
 
 void write_whole_file(const std::string& path, const std::function<void(std::FILE*)>& write)
 {
-    std::string pattern = directory_of(path) + "/.kalvento-XXXXXX";
-    std::vector<char> temporary(pattern.begin(), pattern.end());
-    temporary.push_back('\0');
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
+    std::string temporary = directory_of(path) + "/.kalvento-XXXXXX";
+    std::FILE* out = create_unique_file(temporary);
+    if (!out)
         fail_to_write(path, errno);
-    // mkstemp makes the file private; give it the mode any new file gets.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    std::FILE* out = fdopen(fd, "w");
-    if (!out) {
-        int error = errno;
-        close(fd);
-        unlink(temporary.data());
-        fail_to_write(path, error);
-    }
     write(out);
-    int error = 0;
-    if (std::fflush(out) != 0 || std::ferror(out) || fsync(fd) != 0)
-        error = errno ? errno : EIO;
+    int error = flush_to_device(out);
     if (std::fclose(out) != 0 && !error)
         error = errno;
-    if (!error && std::rename(temporary.data(), path.c_str()) != 0)
-        error = errno;
+    if (!error)
+        error = replace_file(temporary, path);
     if (error) {
-        unlink(temporary.data());
+        std::remove(temporary.c_str());
         fail_to_write(path, error);
     }
 }

@@ -3,6 +3,7 @@
 #include "driver/file_output.h"
 #include "driver/provenance.h"
 #include "driver/report.h"
+#include "support/cpu_timer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -89,11 +90,10 @@ json context_of(const system_info& system, const std::string& timestamp, const r
         {"logical_cores", system.logical_cores},
         {"cache_bytes",
          {{"l1d", system.l1d_bytes}, {"l2", system.l2_bytes}, {"l3", system.l3_bytes}}},
-        {"clock_resolution_seconds", system.clock_step_seconds},
-        {"clock", TIMING_CLOCK},
-        {"clock_step_seconds", system.measured_clock_step_seconds > 0.0
-                                   ? json(system.measured_clock_step_seconds)
-                                   : json(nullptr)},
+        {"clock_resolution_seconds", system.clock_resolution_seconds},
+        {"clock", system.clock},
+        {"clock_step_seconds",
+         system.clock_step_seconds > 0.0 ? json(system.clock_step_seconds) : json(nullptr)},
         {"code_path_flags", code_path_flags(system.code_path)},
         {"date", timestamp},
         {"command_line", run.command_line},
@@ -169,7 +169,7 @@ void write_json_document(std::FILE* out, const run_context& run, const session_o
 {
     system_info system = read_system_info();
     system.code_path = run.code_path;
-    system.measured_clock_step_seconds = measured_clock_step_seconds();
+    system.clock_step_seconds = cpu_clock_step_seconds();
     write_json_report(out, system, utc_timestamp(), run, session);
 }
 

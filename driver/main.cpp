@@ -13,8 +13,10 @@
 #include "driver/session.h"
 #include "driver/system_info.h"
 #include "kernels/code_path.h"
+#include "support/cpu_timer.h"
 #include "support/failure.h"
 #include "support/lagged_rng.h"
+#include "support/platform.h"
 #include "support/thread_platform.h"
 
 #include <algorithm>
@@ -54,6 +56,14 @@ void write_version(std::FILE* out, const code_path& path)
     for (const code_path* supported : supported_code_paths())
         std::fprintf(out, " %s", supported->name);
     std::fputs(")\n", out);
+    // The step as measured: a clock can count in units far finer than it advances.
+    double step = cpu_clock_step_seconds();
+    std::fprintf(out, "clock: %s, unit %.9g s, ", info.clock.c_str(),
+                 info.clock_resolution_seconds);
+    if (step > 0.0)
+        std::fprintf(out, "measured step %.9g s\n", step);
+    else
+        std::fputs("no step seen (it did not advance while watched)\n", out);
 }
 
 int run_program(int argc, char** argv)
@@ -142,6 +152,7 @@ int run_program(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    use_binary_standard_streams();
     try {
         return run_program(argc, argv);
     } catch (const report_failure& failure) {

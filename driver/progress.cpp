@@ -1,7 +1,6 @@
 #include "driver/progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "support/platform.h"
 
 namespace kalvento {
 
@@ -9,12 +8,10 @@ namespace {
 
 constexpr std::size_t FALLBACK_WIDTH = 80;
 
-std::size_t terminal_width(int fd)
+std::size_t terminal_width(std::FILE* out)
 {
-    winsize size{};
-    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-        return size.ws_col;
-    return FALLBACK_WIDTH;
+    std::size_t columns = terminal_columns(out);
+    return columns > 1 ? columns : FALLBACK_WIDTH;
 }
 
 // The number of the attempt that runs batch_size repetitions: 1 for 1, 2 for 2, 3 for 4, ...
@@ -36,11 +33,10 @@ progress_line::~progress_line()
 void progress_open(progress_line& line, std::FILE* out)
 {
     progress_clear(line);
-    int fd = fileno(out);
-    line.out = fd >= 0 && isatty(fd) ? out : nullptr;
+    line.out = is_terminal(out) ? out : nullptr;
     // One column is left free: a line that fills the width wraps on some terminals, and "\r" then
     // returns to the start of the wrong row.
-    line.width = line.out ? terminal_width(fd) - 1 : 0;
+    line.width = line.out ? terminal_width(out) - 1 : 0;
 }
 
 void progress_show(progress_line& line, std::string_view text)

@@ -1,10 +1,11 @@
 #include "driver/report_text.h"
 
+#include "support/platform.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace kalvento {
@@ -85,7 +86,7 @@ file_reading read_bounded_file(const std::string& path, std::size_t limit)
 {
     file_reading reading;
     bool standard_input = path == "-";
-    int fd = standard_input ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = standard_input ? STDIN_FILENO : open_for_reading(path);
     if (fd < 0) {
         reading.error = read_error(path, std::strerror(errno));
         return reading;

@@ -3,7 +3,6 @@
 #include "support/failure.h"
 
 #include <algorithm>
-#include <unistd.h>
 
 namespace kalvento {
 
@@ -63,15 +62,6 @@ std::uint64_t run_peak_bytes(const problem_sizes& sizes)
     for (const kernel_descriptor& kernel : kernel_table())
         peak = std::max(peak, kernel.data_bytes(sizes));
     return peak;
-}
-
-std::uint64_t physical_memory_bytes()
-{
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0)
-        return 0;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }
 
 void check_memory(const problem_sizes& sizes, std::uint64_t physical_bytes, std::uint64_t copies)

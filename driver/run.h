@@ -59,9 +59,6 @@ std::array<kernel_result, 5> replay_run(const problem_sizes& sizes,
 // kernel's data.
 std::uint64_t run_peak_bytes(const problem_sizes& sizes);
 
-// Physical memory of this machine in bytes, or 0 when the platform does not tell.
-std::uint64_t physical_memory_bytes();
-
 // Ends the run with a run_failure, before any kernel starts, when `copies` runs of these sizes
 // side by side need more memory than the machine has (physical_bytes 0: unknown, nothing is
 // checked).

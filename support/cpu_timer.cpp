@@ -4,8 +4,14 @@
 #include "support/failure.h"
 #include "support/thread_platform.h"
 
+#include <chrono>
+#include <cmath>
 #include <ctime>
 #include <new>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace kalvento {
 
@@ -24,16 +30,90 @@ void cpu_clock_per_thread() noexcept
     thread_clock = true;
 }
 
+#if defined(_WIN32)
+
+// FILETIME counts 100-nanosecond ticks.
+constexpr double FILETIME_TICK_SECONDS = 1.0e-7;
+
+const char* cpu_clock_name() noexcept
+{
+    return "GetProcessTimes (processor time of the process, user + kernel)";
+}
+
+double cpu_clock_unit_seconds() noexcept
+{
+    return FILETIME_TICK_SECONDS;
+}
+
+namespace {
+double process_cpu_seconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        fail("the processor-time clock cannot be read (error %lu)", GetLastError());
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) * FILETIME_TICK_SECONDS;
+}
+} // namespace
+
+#else
+
+const char* cpu_clock_name() noexcept
+{
+    return "clock (processor time of the process)";
+}
+
+double cpu_clock_unit_seconds() noexcept
+{
+    return 1.0 / CLOCKS_PER_SEC;
+}
+
+namespace {
+double process_cpu_seconds()
+{
+    std::clock_t now = std::clock();
+    if (now == static_cast<std::clock_t>(-1))
+        fail("the processor-time clock cannot be read");
+    return static_cast<double>(now) / CLOCKS_PER_SEC;
+}
+} // namespace
+
+#endif
+
 double cpu_seconds()
 {
     if (clock_reader)
         return clock_reader();
     if (thread_clock)
         return thread_cpu_seconds();
-    std::clock_t now = std::clock();
-    if (now == static_cast<std::clock_t>(-1))
-        fail("the processor-time clock cannot be read");
-    return static_cast<double>(now) / CLOCKS_PER_SEC;
+    return process_cpu_seconds();
+}
+
+double cpu_clock_step_seconds()
+{
+    static const double step = [] {
+        constexpr int TICKS = 8;
+        auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration<double>(CPU_CLOCK_PROBE_SECONDS);
+        double last = cpu_seconds();
+        double smallest = 0.0;
+        for (int ticks = 0; ticks < TICKS && std::chrono::steady_clock::now() < deadline;) {
+            double now = cpu_seconds();
+            if (now == last)
+                continue;
+            // Every change is a whole number of steps: the smallest one seen is the step.
+            if (now > last && (smallest == 0.0 || now - last < smallest))
+                smallest = now - last;
+            last = now;
+            ++ticks;
+        }
+        // The readings are whole units, their differences in double precision not quite.
+        double unit = cpu_clock_unit_seconds();
+        return std::round(smallest / unit) * unit;
+    }();
+    return step;
 }
 
 std::unique_ptr<cpu_timer> cpu_timer_create()

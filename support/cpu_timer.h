@@ -1,7 +1,8 @@
 // Processor-time stopwatch.
 //
-// Every kernel is timed in processor seconds of the process (the C library's clock), never in
-// wall-clock time, so that time spent in other processes on a shared machine is not charged to it.
+// Every kernel is timed in processor seconds of the process (the C library's clock; on Windows,
+// where clock counts wall time, GetProcessTimes), never in wall-clock time, so that time spent in
+// other processes on a shared machine is not charged to it.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,18 @@ struct cpu_timer {
 // clock that cannot be read ends the run with a run_failure: a benchmark cannot measure anything
 // without it.
 double cpu_seconds();
+
+// The clock cpu_seconds reads on the main thread, by name, as reports give it.
+const char* cpu_clock_name() noexcept;
+
+// The unit the clock counts in, in seconds: its nominal resolution. Its real step can be coarser.
+double cpu_clock_unit_seconds() noexcept;
+
+// The clock's real step: the smallest advance of cpu_seconds seen over a few of its ticks while
+// spinning, for at most CPU_CLOCK_PROBE_SECONDS of wall time; 0 when it did not move at all. It
+// is measured on the first call (which costs up to that much processor time) and kept.
+inline constexpr double CPU_CLOCK_PROBE_SECONDS = 0.1;
+double cpu_clock_step_seconds();
 
 // Test support: replaces the clock that cpu_seconds reads (null restores the C library's), so
 // that the stopwatch's arithmetic can be checked against known readings.

@@ -20,7 +20,16 @@ struct run_failure : std::exception {
 // output as it stands, without a newline, and exits with status 1 (the FFT's length check).
 struct report_failure : run_failure {};
 
-[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
-[[noreturn]] void fail_in_report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// mingw-w64 builds format with its own C99 printf, not the Windows C library's.
+#if defined(__MINGW32__)
+#define KALVENTO_PRINTF_STYLE gnu_printf
+#else
+#define KALVENTO_PRINTF_STYLE printf
+#endif
+
+[[noreturn]] void fail(const char* format, ...)
+    __attribute__((format(KALVENTO_PRINTF_STYLE, 1, 2)));
+[[noreturn]] void fail_in_report(const char* format, ...)
+    __attribute__((format(KALVENTO_PRINTF_STYLE, 1, 2)));
 
 } // namespace kalvento

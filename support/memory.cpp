@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
+
 namespace kalvento {
 
 namespace {
@@ -23,12 +27,21 @@ void* block_alloc(std::size_t bytes) noexcept
             return nullptr;
         rounded += BLOCK_ALIGNMENT - rounded % BLOCK_ALIGNMENT;
     }
+#if defined(_WIN32)
+    // The Windows C library has no aligned_alloc: its aligned blocks need a release of their own.
+    return _aligned_malloc(rounded, BLOCK_ALIGNMENT);
+#else
     return std::aligned_alloc(BLOCK_ALIGNMENT, rounded);
+#endif
 }
 
 void block_free(void* block) noexcept
 {
+#if defined(_WIN32)
+    _aligned_free(block);
+#else
     std::free(block);
+#endif
 }
 
 void block_alloc_fail_after(long successes) noexcept

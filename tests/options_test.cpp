@@ -170,6 +170,11 @@ TEST(Options, HelpVersionAndErrorsThroughTheProgram)
     EXPECT_TRUE(
         std::regex_search(version.out, std::regex(R"(^kalvento [0-9]+\.[0-9]+\.[0-9]+\n)")));
     EXPECT_NE(version.out.find("code path: "), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        version.out,
+        std::regex(R"(\nclock: clock \(processor time of the process\), unit [0-9.e-]+ )"
+                   R"(s, measured step [0-9.e-]+ s\n)")))
+        << version.out;
 
     program_output misspelt = run_kalvento({"0.01", "--jsn"});
     EXPECT_EQ(misspelt.status, 2);
