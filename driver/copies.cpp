@@ -3,11 +3,11 @@
 #include "driver/session.h"
 #include "support/cpu_timer.h"
 #include "support/failure.h"
+#include "support/thread_barrier.h"
 #include "support/thread_platform.h"
 
 #include <algorithm>
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -93,8 +93,8 @@ struct side_by_side {
     copy_run alone;
     std::atomic<bool> failed{false};
     bool all_done = false; // written by joint_verdict, read after the barrier
-    std::barrier<> start;
-    std::barrier<joint_verdict> finish;
+    thread_barrier<> start;
+    thread_barrier<joint_verdict> finish;
 
     // The command the copies carry out next, and how many have carried it out.
     std::mutex lock;

@@ -4,10 +4,13 @@
 #include "support/lagged_rng.h"
 #include "support/memory.h"
 #include "support/row_matrix.h"
+#include "support/thread_barrier.h"
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 using namespace kalvento;
@@ -200,4 +203,40 @@ TEST(Memory, BlocksAreAlignedAndOversizedRequestsFail)
     block<double> b = block_of<double>(3);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.get()) % BLOCK_ALIGNMENT, 0u);
     EXPECT_FALSE(block_of<double>(SIZE_MAX / 4));
+}
+
+TEST(ThreadBarrier, EveryPhaseWaitsForThePartyAndADroppedThreadIsNotAwaited)
+{
+    constexpr int THREADS = 3, PHASES = 200, DROP_AFTER = 50;
+    struct count_phases {
+        int* phases;
+        void operator()() noexcept { ++*phases; }
+    };
+    int phases = 0;
+    thread_barrier<count_phases> barrier(THREADS, count_phases{&phases});
+    std::atomic<int> arrivals{0};
+    std::atomic<bool> early{false};
+    auto party = [&](int thread) {
+        for (int phase = 0; phase < PHASES; ++phase) {
+            if (thread == 0 && phase == DROP_AFTER) {
+                barrier.arrive_and_drop();
+                return;
+            }
+            ++arrivals;
+            barrier.arrive_and_wait();
+            // Nobody leaves a phase before every member of the party has arrived at it.
+            int members = phase < DROP_AFTER ? THREADS : THREADS - 1;
+            int before = (phase < DROP_AFTER ? phase + 1 : DROP_AFTER) * THREADS +
+                         (phase < DROP_AFTER ? 0 : (phase + 1 - DROP_AFTER) * members);
+            if (arrivals.load() < before)
+                early = true;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < THREADS; ++thread)
+        threads.emplace_back(party, thread);
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_FALSE(early.load());
+    EXPECT_EQ(phases, PHASES);
 }
