@@ -946,6 +946,7 @@ void table_stages(int32_t points, int end, double* data, const twiddles& tw, vec
 // A stage too long for a table, one pass; its chain is generated CHUNK offsets at a time, the
 // next chunk's beside the butterflies of the current one.
 constexpr int32_t CHUNK = 512;
+static_assert(2 * 3 * 2 * CHUNK <= TABLE_CAPACITY);
 
 // The chain of one long stage: the twiddle factor of the next offset, and how many offsets of
 // the chunk being filled are done.
@@ -969,11 +970,12 @@ KALVENTO_INLINE void make_entry(stage_chain& k, double* chunk)
 }
 
 template <output OUT>
-void chunked_stage(int32_t points, int stage, double* data, int32_t direction, vec scale)
+void chunked_stage(int32_t points, int stage, double* data, int32_t direction, double* spare,
+                   vec scale)
 {
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
-    alignas(64) double chunks[2][2 * CHUNK];
+    double* chunks[2] = {spare, spare + 2 * CHUNK};
     stage_chain k{{1.0, 0.0}, stage_rotation(stage, direction), 0};
     while (k.made < CHUNK)
         make_entry(k, chunks[0]);
@@ -1005,13 +1007,13 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, v
 // runs over the offsets a, stage l + 1's over a and, from its lead, over a + h, each a chunk ahead.
 template <output OUT>
 void chunked_pair(int32_t points, int stage, double* data, int32_t direction,
-                  const lead_chain& lead, vec scale)
+                  const lead_chain& lead, double* spare, vec scale)
 {
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
     // Each buffer: stage l's chunk, then stage l + 1's of the offsets a, then of the offsets a + h.
     constexpr ptrdiff_t PART = 2 * CHUNK;
-    alignas(64) double chunks[2][3 * PART];
+    double* chunks[2] = {spare, spare + 3 * PART};
     stage_chain k[3] = {{{1.0, 0.0}, stage_rotation(stage, direction), 0},
                         {{1.0, 0.0}, lead.r, 0},
                         {lead.w, lead.r, 0}};
@@ -1052,9 +1054,11 @@ void chunked_pair(int32_t points, int stage, double* data, int32_t direction,
 constexpr int32_t MIN_POINTS = 64;
 
 // Transform of N = 2^log_points points; the chain runner of `tw` fills its tables meanwhile.
+// Transforms with stages beyond the tables keep the chunks of their long stages' chains in
+// `spare`, TABLE_CAPACITY doubles that may be the tables themselves: they are done with by then.
 template <output LAST>
 void transform(int32_t points, int log_points, double* data, int32_t direction, const twiddles& tw,
-               double scale_factor)
+               double scale_factor, double* spare)
 {
     vec scale = broadcast(scale_factor);
     small_twiddles t = first_stage_twiddles(direction);
@@ -1079,16 +1083,17 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
         table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tw, scale);
     if (first_pair > TABLE_STAGES) {
         if (first_pair == log_points) {
-            chunked_stage<LAST>(points, TABLE_STAGES, data, direction, scale);
+            chunked_stage<LAST>(points, TABLE_STAGES, data, direction, spare, scale);
             return;
         }
-        chunked_stage<output::blocks>(points, TABLE_STAGES, data, direction, scale);
+        chunked_stage<output::blocks>(points, TABLE_STAGES, data, direction, spare, scale);
     }
     for (int p = 0, stage = first_pair; stage < log_points; ++p, stage += 2) {
         if (stage + 2 < log_points)
-            chunked_pair<output::blocks>(points, stage, data, direction, leads.chain[p], scale);
+            chunked_pair<output::blocks>(points, stage, data, direction, leads.chain[p], spare,
+                                         scale);
         else
-            chunked_pair<LAST>(points, stage, data, direction, leads.chain[p], scale);
+            chunked_pair<LAST>(points, stage, data, direction, leads.chain[p], spare, scale);
     }
 }
 
@@ -1102,7 +1107,8 @@ void single_transform(int32_t points, int log_points, double* data, int32_t dire
     double* table = tables;
     int top = (log_points < TABLE_STAGES ? log_points : TABLE_STAGES) - 1;
     runner_start(runner, top, 1, &direction, &table);
-    transform<LAST>(points, log_points, data, direction, {tables, &runner, 0}, scale_factor);
+    transform<LAST>(points, log_points, data, direction, {tables, &runner, 0}, scale_factor,
+                    tables);
 }
 
 // The inverse scales all n doubles; an odd n leaves one beyond the points.
@@ -1144,9 +1150,10 @@ void fft_transform_pair(std::int32_t n, double* data)
         const int32_t directions[2] = {-1, 1};
         double* table[2] = {tables, tables + table_doubles(log_points)};
         runner_start(runner, log_points - 1, 2, directions, table);
-        transform<output::interleaved>(points, log_points, data, -1, {table[0], &runner, 0}, 1.0);
-        transform<output::scaled>(points, log_points, data, 1, {table[1], &runner, 1},
-                                  scale_factor);
+        transform<output::interleaved>(points, log_points, data, -1, {table[0], &runner, 0}, 1.0,
+                                       nullptr);
+        transform<output::scaled>(points, log_points, data, 1, {table[1], &runner, 1}, scale_factor,
+                                  nullptr);
     } else {
         single_transform<output::interleaved>(points, log_points, data, -1, 1.0);
         single_transform<output::scaled>(points, log_points, data, 1, scale_factor);
