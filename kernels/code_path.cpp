@@ -3,6 +3,10 @@
 #include "kernels/fast_kernels.h"
 #include "support/exact_arithmetic.h"
 
+#if defined(KALVENTO_NEON_PATH) && defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
 namespace kalvento {
 
 namespace {
@@ -27,12 +31,28 @@ bool has_avx2()
 }
 #endif
 
+#ifdef KALVENTO_NEON_PATH
+// Advanced SIMD is part of every ARMv8-A core, but the architecture lets a core go without it,
+// and Linux says whether this one has it.
+bool has_neon()
+{
+#if defined(__linux__) && defined(HWCAP_ASIMD)
+    return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
+#else
+    return true;
+#endif
+}
+#endif
+
 // Widest first. A path is one entry here, its fast_set() declared in fast_kernels.h and its
 // add_fast_path() in CMakeLists.txt; the last entry runs everywhere.
 constexpr code_path CODE_PATHS[] = {
 #ifdef KALVENTO_X86_PATHS
     {"avx512", has_avx512, avx512::fast_set},
     {"avx2", has_avx2, avx2::fast_set},
+#endif
+#ifdef KALVENTO_NEON_PATH
+    {"neon", has_neon, neon::fast_set},
 #endif
     {KALVENTO_PORTABLE_PATH_NAME, always, portable::fast_set},
 };

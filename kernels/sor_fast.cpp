@@ -321,7 +321,9 @@ void sweep_stream(const stream_shape& shape, double omega)
                        final_lane % LANES + shape.chunks - 1;
 
     scratch_chunks scratch;
-    lane_set v[SLOTS];
+    // Every lane starts parked, and advance() sets a parked lane's origins before any block reads
+    // them; zeroed all the same, as gcc cannot see that with one lane.
+    lane_set v[SLOTS]{};
     chain c[SLOTS];
     KALVENTO_UNROLL(16)
     for (int j = 0; j < SLOTS; ++j) {

@@ -21,12 +21,13 @@ using nlohmann::json;
 
 namespace {
 
-// The flags of the first processor in /proc/cpuinfo; empty where there is none.
-std::set<std::string> cpu_flags()
+// The flags of the first processor in /proc/cpuinfo ("Features" on 64-bit ARM); empty where
+// there is none.
+std::set<std::string> cpu_flags(const std::string& name = "flags")
 {
     std::ifstream cpuinfo("/proc/cpuinfo");
     for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("flags", 0) != 0)
+        if (line.rfind(name, 0) != 0)
             continue;
         std::istringstream words(line.substr(line.find(':') + 1));
         std::set<std::string> flags;
@@ -84,6 +85,17 @@ TEST(CodePath, TheDefaultIsTheWidestPathTheCpuHas)
     }
     EXPECT_EQ(best_code_path().name, expected);
     EXPECT_EQ(supported_code_paths().front(), &best_code_path());
+}
+
+TEST(CodePath, NeonIsTheDefaultWhereTheCpuHasAdvancedSimd)
+{
+    std::set<std::string> features = cpu_flags("Features");
+    if (features.empty() || !find_code_path("neon"))
+        GTEST_SKIP() << "not a build with the NEON path, or no Features in /proc/cpuinfo (an "
+                        "emulator shows its host's)";
+    bool has = features.contains("asimd");
+    EXPECT_EQ(find_code_path("neon")->supported(), has);
+    EXPECT_STREQ(best_code_path().name, has ? "neon" : code_paths().back().name);
 }
 
 // Sizes around the vectors' widths and the FFT's smallest vector transform, and the defaults.

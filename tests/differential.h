@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <limits>
 #include <span>
 
 namespace kalvento::testing {
@@ -19,6 +20,15 @@ void for_each_code_path(Check&& check)
         SCOPED_TRACE(path->name);
         check(path->kernels());
     }
+}
+
+// The NaN that this processor's invalid operations produce (inf - inf): negative on x86-64,
+// positive on 64-bit ARM. Computed at run time, as a compiler may fold it to another; a test that
+// needs NaNs of one bits, whichever operand an operation returns, uses this one.
+inline double default_nan()
+{
+    volatile double infinity = std::numeric_limits<double>::infinity();
+    return infinity - infinity;
 }
 
 // Index of the first element whose bits differ, or -1.

@@ -6,7 +6,6 @@
 #include "test_support.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -58,7 +57,7 @@ void expect_same_as_plain(const std::vector<double>& input, const std::string& w
     }
 }
 
-const double DEFAULT_NAN = std::bit_cast<double>(std::uint64_t{0xFFF8000000000000});
+const double DEFAULT_NAN = default_nan();
 constexpr double INF = std::numeric_limits<double>::infinity();
 
 // Random values with special ones strewn in. Every NaN here is the one the hardware produces

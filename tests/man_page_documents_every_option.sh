@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Fails when the manual page misses a long option that `kalvento --help` lists, a classic
-# argument or an exit status.
+# argument or an exit status: man_page_documents_every_option.sh BINARY PAGE [EMULATOR...], with
+# the emulator that runs a cross-compiled BINARY.
 set -euo pipefail
 binary="$1"
 page="$2"
+shift 2
 missing=()
-options=$("$binary" --help | grep -oE '^  --[a-z][a-z-]*' | sed 's/^  --//')
+options=$("$@" "$binary" --help | grep -oE '^  --[a-z][a-z-]*' | sed 's/^  --//')
 [ -n "$options" ] || { echo "no long options in the help of $binary"; exit 1; }
 # In roff every hyphen of an option is written \-.
 for name in $options; do

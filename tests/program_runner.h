@@ -38,6 +38,47 @@ inline std::string shell_quote(const std::string& word)
     return quoted + "'";
 }
 
+// The emulator that runs the programs of a cross build (words separated by spaces), or none.
+#ifdef KALVENTO_EMULATOR
+inline constexpr char EMULATOR[] = KALVENTO_EMULATOR;
+#else
+inline constexpr char EMULATOR[] = "";
+#endif
+
+// The words that start `binary`: the emulator's first, if any.
+inline std::vector<std::string> program_command(const std::string& binary)
+{
+    std::vector<std::string> words;
+    std::istringstream emulator(EMULATOR);
+    for (std::string word; emulator >> word;)
+        words.push_back(word);
+    words.push_back(binary);
+    return words;
+}
+
+// A shell command that starts `binary` with `args`, every word quoted.
+inline std::string shell_command(const std::string& binary, const std::vector<std::string>& args)
+{
+    std::string command;
+    for (const std::string& word : program_command(binary))
+        command.append(command.empty() ? "" : " ").append(shell_quote(word));
+    for (const std::string& a : args)
+        command.append(" ").append(shell_quote(a));
+    return command;
+}
+
+// Replaces this process with `binary` (in a child after fork); returns only on failure.
+inline void exec_program(const std::string& binary, const std::vector<std::string>& args)
+{
+    std::vector<std::string> words = program_command(binary);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+}
+
 // `prefix` goes before the program in the shell command (for example a resource limit), `input`
 // (when not empty) is a file to read standard input from.
 inline program_output run_binary(const std::string& binary, const std::vector<std::string>& args,
@@ -49,9 +90,7 @@ inline program_output run_binary(const std::string& binary, const std::vector<st
         return result;
     std::string out_path = std::string(dir) + "/out", err_path = std::string(dir) + "/err";
     std::string command = prefix;
-    command.append(" ").append(shell_quote(binary));
-    for (const std::string& a : args)
-        command.append(" ").append(shell_quote(a));
+    command.append(" ").append(shell_command(binary, args));
     command.append(" >").append(out_path).append(" 2>").append(err_path);
     if (!input.empty())
         command.append(" <").append(shell_quote(input));
@@ -97,11 +136,7 @@ inline program_output run_on_terminal(const std::string& binary,
         dup2(nothing, 0);
         dup2(out, 1);
         dup2(terminal, 2);
-        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
+        exec_program(binary, args);
         _exit(127);
     }
     close(terminal);

@@ -195,9 +195,8 @@ TEST(SorFast, SameBitsForAnySweepCountAndOmega)
 // it to another), so every NaN the sweep meets has the same bits.
 TEST(SorFast, SameBitsOnAdversarialValues)
 {
-    volatile double infinity = std::numeric_limits<double>::infinity();
-    const double inf = infinity;
-    const double specials[] = {infinity - infinity,
+    const double inf = std::numeric_limits<double>::infinity();
+    const double specials[] = {default_nan(),
                                inf,
                                -inf,
                                -0.0,

@@ -51,6 +51,9 @@
 #elif defined(__SSE2__)
 #include "kernels/simd/sse2.h"
 #define KALVENTO_SIMD_PATH sse2_path
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+#include "kernels/simd/neon.h"
+#define KALVENTO_SIMD_PATH neon_path
 #else
 #include "kernels/simd/scalar.h"
 #define KALVENTO_SIMD_PATH scalar_path

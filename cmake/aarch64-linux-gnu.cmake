@@ -1,0 +1,18 @@
+# Cross build for 64-bit ARM Linux with Debian's cross compiler (g++-aarch64-linux-gnu); the tests
+# run the programs under qemu's user-mode emulator (qemu-user), with the target's libraries from
+# /usr/aarch64-linux-gnu. GoogleTest for the target: libgtest-dev:arm64 (multiarch).
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_OBJDUMP aarch64-linux-gnu-objdump CACHE FILEPATH "objdump for the target")
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+
+# Libraries and headers of the target only; programs of the build machine.
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu /usr/lib/aarch64-linux-gnu)
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
