@@ -1,12 +1,14 @@
 #include "driver/system_info.h"
 
 #include "driver/build_info.h"
+#include "driver/linux_cpu.h"
 #include "kernels/code_path.h"
 #include "support/cpu_timer.h"
 
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -67,7 +69,10 @@ std::string cpu_model()
     std::string brand = cpu_brand_string();
     if (!brand.empty())
         return brand;
-    std::ifstream cpuinfo("/proc/cpuinfo");
+    // "model name" on x86; 64-bit ARM gives only the implementer and part numbers.
+    std::ostringstream text;
+    text << std::ifstream("/proc/cpuinfo").rdbuf();
+    std::istringstream cpuinfo(text.str());
     for (std::string line; std::getline(cpuinfo, line);) {
         if (line.rfind("model name", 0) == 0) {
             std::size_t colon = line.find(':');
@@ -75,7 +80,7 @@ std::string cpu_model()
                 return trimmed(line.substr(colon + 1));
         }
     }
-    return "";
+    return arm_cpu_model(text.str());
 }
 
 #if defined(_WIN32)
@@ -133,7 +138,8 @@ int logical_core_count()
 
 void read_cache_sizes([[maybe_unused]] system_info& info)
 {
-    // The GNU C library reads them from the CPU; elsewhere they stay unknown.
+    // The GNU C library reads them from the CPU; Linux has them in sysfs; elsewhere they stay
+    // unknown.
 #if defined(_SC_LEVEL1_DCACHE_SIZE)
     auto size = [](int name) -> std::int64_t {
         long value = sysconf(name);
@@ -143,6 +149,12 @@ void read_cache_sizes([[maybe_unused]] system_info& info)
     info.l2_bytes = size(_SC_LEVEL2_CACHE_SIZE);
     info.l3_bytes = size(_SC_LEVEL3_CACHE_SIZE);
 #endif
+    if (info.l1d_bytes == 0 && info.l2_bytes == 0 && info.l3_bytes == 0) {
+        cache_sizes caches = sysfs_cache_sizes("/sys/devices/system/cpu/cpu0/cache");
+        info.l1d_bytes = caches.l1d_bytes;
+        info.l2_bytes = caches.l2_bytes;
+        info.l3_bytes = caches.l3_bytes;
+    }
 }
 
 bool utc_time(std::time_t now, std::tm& utc)
