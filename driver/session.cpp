@@ -80,6 +80,18 @@ bool verify_checksums(const run_context& context, session_outcome& session, prog
     return all_verified;
 }
 
+// The composite and the summary, the plain replay when asked for, and the reporters' endings;
+// whether every checksum the replay recomputed agrees.
+bool finish_session(const run_context& context, session_outcome& session,
+                    std::span<reporter* const> reporters, progress_line& progress)
+{
+    summarize_session(session, reporters);
+    bool all_verified = !context.options.verify || verify_checksums(context, session, progress);
+    for (reporter* out : reporters)
+        out->finish(session);
+    return all_verified;
+}
+
 void tell_differing_copies(kernel_id kernel, const copies_outcome& copies)
 {
     for (std::size_t copy : copies.differing) {
@@ -143,10 +155,7 @@ int run_copies_session(const run_context& context, std::span<const kernel_set* c
         },
         watch);
 
-    summarize_session(session, reporters);
-    bool all_verified = !options.verify || verify_checksums(context, session, progress);
-    for (reporter* out : reporters)
-        out->finish(session);
+    bool all_verified = finish_session(context, session, reporters, progress);
     return all_verified && session.all_copies_agree ? 0 : 3;
 }
 
@@ -197,11 +206,7 @@ int run_session(const run_context& context, lagged_rng& shared, const kernel_set
             watch);
     }
 
-    summarize_session(session, reporters);
-    bool all_verified = !options.verify || verify_checksums(context, session, progress);
-    for (reporter* out : reporters)
-        out->finish(session);
-    return all_verified ? 0 : 3;
+    return finish_session(context, session, reporters, progress) ? 0 : 3;
 }
 
 } // namespace kalvento
