@@ -5,6 +5,7 @@
 //   build/bench/kalvento_bench --benchmark_filter=lu  # one kernel
 //   build/bench/kalvento_bench --benchmark_repetitions=5  # medians of five
 
+#include "bench/median_runs.h"
 #include "kernels/code_path.h"
 #include "kernels/fft.h"
 #include "kernels/lu.h"
@@ -116,16 +117,11 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+            entry& e = entries[run.run_name.function_name];
+            if (!keep_run(run, e.from_median))
                 continue;
-            std::string name = run.run_name.function_name;
-            entry& e = entries[name];
-            if (run.run_type == Run::RT_Iteration && e.from_median)
-                continue;
-            e.from_median = run.run_type == Run::RT_Aggregate;
             e.microseconds = run.GetAdjustedCPUTime(); // every benchmark here counts in us
-            auto mflops = run.counters.find("Mflops");
-            e.mflops = mflops == run.counters.end() ? 0.0 : mflops->second.value;
+            e.mflops = mflops_of(run);
         }
     }
 

@@ -6,6 +6,7 @@
 //   build/bench/kalvento_scaling_bench
 //   build/bench/kalvento_scaling_bench --benchmark_repetitions=5   # medians of five
 
+#include "bench/median_runs.h"
 #include "driver/command_line.h"
 #include "kernels/code_path.h"
 #include "kernels/fft.h"
@@ -138,14 +139,9 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
-                continue;
             entry& e = rates[run.run_name.function_name][run.threads];
-            if (run.run_type == Run::RT_Iteration && e.from_median)
-                continue;
-            e.from_median = run.run_type == Run::RT_Aggregate;
-            auto mflops = run.counters.find("Mflops");
-            e.mflops = mflops == run.counters.end() ? 0.0 : mflops->second.value;
+            if (keep_run(run, e.from_median))
+                e.mflops = mflops_of(run);
         }
     }
 
