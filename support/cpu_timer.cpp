@@ -2,10 +2,11 @@
 
 #include "support/exact_arithmetic.h"
 #include "support/failure.h"
-#include "support/thread_platform.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <new>
 
@@ -46,17 +47,30 @@ double cpu_clock_unit_seconds() noexcept
 }
 
 namespace {
-double process_cpu_seconds()
+double user_and_kernel_seconds(const FILETIME& kernel, const FILETIME& user)
 {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        fail("the processor-time clock cannot be read (error %lu)", GetLastError());
     auto ticks = [](const FILETIME& t) {
         return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
     return static_cast<double>(ticks(kernel) + ticks(user)) * FILETIME_TICK_SECONDS;
 }
+
+double process_cpu_seconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        fail("the processor-time clock cannot be read (error %lu)", GetLastError());
+    return user_and_kernel_seconds(kernel, user);
+}
 } // namespace
+
+double thread_cpu_seconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
+        fail("the thread's processor time cannot be read (error %lu)", GetLastError());
+    return user_and_kernel_seconds(kernel, user);
+}
 
 #else
 
@@ -79,6 +93,14 @@ double process_cpu_seconds()
     return static_cast<double>(now) / CLOCKS_PER_SEC;
 }
 } // namespace
+
+double thread_cpu_seconds()
+{
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+        fail("the thread's processor time cannot be read: %s", std::strerror(errno));
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1.0e-9;
+}
 
 #endif
 

@@ -21,6 +21,10 @@ struct cpu_timer {
 // without it.
 double cpu_seconds();
 
+// Processor seconds the calling thread alone has used; a clock that cannot be read ends the run
+// with a run_failure.
+double thread_cpu_seconds();
+
 // The clock cpu_seconds reads on the main thread, by name, as reports give it.
 const char* cpu_clock_name() noexcept;
 

@@ -1,7 +1,5 @@
 #include "support/thread_platform.h"
 
-#include "support/failure.h"
-
 #include <cstring>
 #include <thread>
 
@@ -9,7 +7,6 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <ctime>
 #if defined(__linux__)
 #include <pthread.h>
 #include <sched.h>
@@ -64,18 +61,6 @@ std::string pin_this_thread(int cpu)
 int current_cpu()
 {
     return static_cast<int>(GetCurrentProcessorNumber());
-}
-
-double thread_cpu_seconds()
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-        fail("the thread's processor time cannot be read (error %lu)", GetLastError());
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    // FILETIME counts 100-nanosecond ticks.
-    return static_cast<double>(ticks(kernel) + ticks(user)) * 1.0e-7;
 }
 
 #else
@@ -154,14 +139,6 @@ int current_cpu()
 }
 
 #endif
-
-double thread_cpu_seconds()
-{
-    timespec now{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
-        fail("the thread's processor time cannot be read: %s", std::strerror(errno));
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1.0e-9;
-}
 
 #endif
 

@@ -1,6 +1,7 @@
 // What the copies of a rate run need from the operating system, and nothing else: the CPUs the
-// process may run on, pinning the calling thread to one of them, and the processor time of the
-// calling thread alone. Every platform-specific line of thread code lives in thread_platform.cpp.
+// process may run on and pinning the calling thread to one of them (the calling thread's
+// processor time is the stopwatch's, cpu_timer.h). Every platform-specific line of thread code
+// lives in thread_platform.cpp.
 #pragma once
 
 #include <string>
@@ -20,9 +21,5 @@ std::string pin_this_thread(int cpu);
 
 // The CPU the calling thread runs on at this moment, or -1 where the platform cannot tell.
 int current_cpu();
-
-// Processor seconds the calling thread has used. A clock that cannot be read ends the run with a
-// run_failure.
-double thread_cpu_seconds();
 
 } // namespace kalvento
