@@ -15,8 +15,8 @@
 //   stages and directions advance side by side in the lanes of one vector and are transposed into
 //   per-stage tables. Stages too long for a table on the stack go two per pass and generate their
 //   chains in chunks as the pass runs; the upper stage's chain from its middle on starts from a
-//   value that a second run of that chain reaches beside the bit reversal. Nothing is kept from
-//   one call to the next.
+//   value that a second run of that chain reaches beside the bit reversal (the longest such run
+//   beside the bit reversal and the first long pass). Nothing is kept from one call to the next.
 
 #include "kernels/fast_kernels.h"
 #include "kernels/fft.h"
@@ -536,13 +536,26 @@ enum class output { blocks, interleaved, scaled };
 // A pass of two long stages l and l + 1 (h = 2^l) needs stage l + 1's twiddle factors of the
 // offsets a and a + h side by side, so its second chain starts at offset h. The factor there comes
 // from stage l + 1's recurrence run h steps from one, exactly as the plain transform runs it,
-// beside the bit reversal, whose scattered reads leave the arithmetic units idle.
+// beside the bit reversal, whose scattered reads leave the arithmetic units idle. The longest of
+// these chains is serial work enough to bound the bit reversal: where a long pass comes before the
+// last pair, the bit reversal runs half of it and that pass the rest, beside its own chains.
 
 struct lead_chain {
     scalar_complex w;
     rotation r;
     int32_t length;
+    // The offset whose factor w is.
+    int32_t reached;
 };
+
+// Up to n more steps of the chain, to its length at most.
+KALVENTO_INLINE void advance_lead(lead_chain& c, int32_t n)
+{
+    for (; n > 0 && c.reached < c.length; --n) {
+        twiddle_step(c.w, c.r.sigma, c.r.beta);
+        ++c.reached;
+    }
+}
 
 // A length n below 2^31 has at most 2^29 points: at most 17 long stages, 8 pairs.
 constexpr int MAX_LEAD_CHAINS = 8;
@@ -598,9 +611,25 @@ __attribute__((noinline)) int32_t keep_leads(const lead_lanes<NV> l, lead_chains
     }
     while (leads.kept < leads.count && leads.chain[leads.kept].length == l.done) {
         leads.chain[leads.kept].w = {re[leads.kept], im[leads.kept]};
+        leads.chain[leads.kept].reached = l.done;
         ++leads.kept;
     }
     return leads.kept < leads.count ? leads.chain[leads.kept].length : -1;
+}
+
+// Hands the chains not yet done over where the steps have brought them.
+template <int NV>
+__attribute__((noinline)) void leave_leads(const lead_lanes<NV> l, lead_chains& leads)
+{
+    alignas(64) double re[NV * G], im[NV * G];
+    for (int v = 0; v < NV; ++v) {
+        store(re + G * v, l.w[v].re);
+        store(im + G * v, l.w[v].im);
+    }
+    for (int i = leads.kept; i < leads.count; ++i) {
+        leads.chain[i].w = {re[i], im[i]};
+        leads.chain[i].reached = l.done;
+    }
 }
 
 template <int NV>
@@ -612,15 +641,18 @@ KALVENTO_INLINE void lead_step(lead_lanes<NV>& l, lead_chains& leads)
 }
 
 // Two lead steps after each butterfly of stages 1 and 2 of a set's first W lanes: 16 per set, as
-// the longest lead has 2^(L - 2) steps and the bit reversal 2^(L - 6) sets.
+// the longest lead has 2^(L - 2) steps and the bit reversal 2^(L - 6) sets. With `halve`, one
+// step: all leads but the longest are done, and that one half.
 template <int NV>
 struct lead_ticker {
     lead_lanes<NV>* l;
     lead_chains* leads;
+    bool halve;
     KALVENTO_INLINE void operator()() const
     {
         lead_step(*l, *leads);
-        lead_step(*l, *leads);
+        if (!halve)
+            lead_step(*l, *leads);
     }
 };
 
@@ -721,7 +753,7 @@ constexpr int SET_STEPS = 8;
 
 template <bool TICKS, int NV>
 void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
-                              const twiddles& tw, lead_chains& leads)
+                              const twiddles& tw, lead_chains& leads, bool halve)
 {
     alignas(64) double saved[128];
     chain_runner& r = *tw.runner;
@@ -732,7 +764,7 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
     lead_ticker<NV> lead;
     if constexpr (NV > 0) {
         l = start_leads<NV>(leads);
-        lead = {&l, &leads};
+        lead = {&l, &leads, halve};
     }
     auto first = [&](double* dst, ptrdiff_t dst_row, const double* src, ptrdiff_t row)
                      KALVENTO_INLINE_LAMBDA {
@@ -782,23 +814,28 @@ void bit_reverse_first_stages(int32_t points, int log_points, double* data, cons
         }
     }
     if constexpr (NV > 0) {
-        while (leads.kept < leads.count)
-            lead_step(l, leads);
+        if (halve) {
+            leave_leads(l, leads);
+        } else {
+            while (leads.kept < leads.count)
+                lead_step(l, leads);
+        }
     }
     runner_keep(r, q);
 }
 
-// The bit reversal with stages 0 to 2, and the lead chains in as few vectors as hold them.
+// The bit reversal with stages 0 to 2, and the lead chains in as few vectors as hold them: all of
+// them, or with `halve` all but the longest and half of that.
 void bit_reverse_first_stages(int32_t points, int log_points, double* data, const small_twiddles& t,
-                              const twiddles& tw, lead_chains& leads)
+                              const twiddles& tw, lead_chains& leads, bool halve)
 {
     bool ticks = tw.runner->done < tw.runner->total;
     auto run = [&](auto nv) {
         constexpr int NV = decltype(nv)::value;
         if (ticks)
-            bit_reverse_first_stages<true, NV>(points, log_points, data, t, tw, leads);
+            bit_reverse_first_stages<true, NV>(points, log_points, data, t, tw, leads, halve);
         else
-            bit_reverse_first_stages<false, NV>(points, log_points, data, t, tw, leads);
+            bit_reverse_first_stages<false, NV>(points, log_points, data, t, tw, leads, halve);
     };
     constexpr int MOST = (MAX_LEAD_CHAINS + G - 1) / G;
     int vectors = (leads.count + G - 1) / G;
@@ -969,9 +1006,29 @@ KALVENTO_INLINE void make_entry(stage_chain& k, double* chunk)
     ++k.made;
 }
 
+// A pass that carries on with the rest of a lead chain `later` (or none: null) takes the steps
+// left evenly beside its groups of butterflies.
+KALVENTO_INLINE lead_chain carried_lead(const lead_chain* later)
+{
+    return later != nullptr ? *later : lead_chain{{1.0, 0.0}, {0.0, 0.0}, 0, 0};
+}
+
+KALVENTO_INLINE int32_t lead_steps_per_group(const lead_chain& c, int32_t groups)
+{
+    return (c.length - c.reached + groups - 1) / groups;
+}
+
+KALVENTO_INLINE void hand_back(lead_chain* later, lead_chain& c)
+{
+    if (later != nullptr) {
+        advance_lead(c, c.length);
+        *later = c;
+    }
+}
+
 template <output OUT>
 void chunked_stage(int32_t points, int stage, double* data, int32_t direction, double* spare,
-                   vec scale)
+                   vec scale, lead_chain* later)
 {
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
@@ -982,6 +1039,8 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, d
     // Chain steps per group of butterflies, so that the next chunk is ready when it is needed.
     int32_t groups = points / (2 * h) * (CHUNK / W);
     int32_t per_group = (CHUNK + groups - 1) / groups;
+    lead_chain rest = carried_lead(later);
+    int32_t lead_per_group = lead_steps_per_group(rest, groups * (h / CHUNK));
     for (int32_t c = 0, i = 0; c < h; c += CHUNK, i ^= 1) {
         const double* chunk = chunks[i];
         double* next = chunks[i ^ 1];
@@ -991,6 +1050,7 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, d
             for (int32_t a = 0; a < CHUNK; a += W) {
                 for (int32_t n = 0; n < per_group && k.made < CHUNK; ++n)
                     make_entry(k, next);
+                advance_lead(rest, lead_per_group);
                 const double* t = chunk + 2 * a;
                 if (c == 0 && a == 0)
                     group<1, true, OUT>(x, step, &t, 0, scale, no_ticker{});
@@ -1001,40 +1061,117 @@ void chunked_stage(int32_t points, int stage, double* data, int32_t direction, d
         while (k.made < CHUNK)
             make_entry(k, next);
     }
+    hand_back(later, rest);
+}
+
+// The three chains of a pair pass advance in the lanes of chain vectors, chain i in lane i % G of
+// vector i / G: one vector step costs far fewer instructions than three scalar ones, and those
+// instructions, not the chains' latency, bound the pass. Lanes beyond the third repeat the first.
+constexpr int PAIR_VECTORS = (3 + G - 1) / G;
+
+struct pair_chains {
+    chain_complex w[PAIR_VECTORS];
+    chain_vec s[PAIR_VECTORS];
+    chain_vec beta[PAIR_VECTORS];
+    // Offsets of the chunk being filled that are done.
+    int32_t made;
+};
+
+// The factors of the current round of 8 offsets, a row of lanes per offset and part.
+struct pair_staging {
+    alignas(64) double lanes[8][2][PAIR_VECTORS * G];
+};
+
+pair_chains start_pair_chains(rotation lower, const lead_chain& lead)
+{
+    alignas(64) double w_re[PAIR_VECTORS * G], w_im[PAIR_VECTORS * G];
+    alignas(64) double sigma[PAIR_VECTORS * G], beta[PAIR_VECTORS * G];
+    for (int i = 0; i < PAIR_VECTORS * G; ++i) {
+        bool upper = i == 1 || i == 2;
+        w_re[i] = i == 2 ? lead.w.re : 1.0;
+        w_im[i] = i == 2 ? lead.w.im : 0.0;
+        sigma[i] = upper ? lead.r.sigma : lower.sigma;
+        beta[i] = upper ? lead.r.beta : lower.beta;
+    }
+    pair_chains k;
+    for (int v = 0; v < PAIR_VECTORS; ++v) {
+        k.w[v] = {load<chain_vec>(w_re + G * v), load<chain_vec>(w_im + G * v)};
+        k.s[v] = load<chain_vec>(sigma + G * v);
+        k.beta[v] = load<chain_vec>(beta + G * v);
+    }
+    k.made = 0;
+    return k;
+}
+
+// Writes a round's 8 offsets of each chain i to its part of the chunk, at `round` + i `part`, in
+// the block layout.
+KALVENTO_INLINE void pair_flush(const pair_staging& g, double* round, ptrdiff_t part)
+{
+    static_for<PAIR_VECTORS>([&](auto v) KALVENTO_INLINE_LAMBDA {
+        static_for<8 / G>([&](auto b) KALVENTO_INLINE_LAMBDA {
+            constexpr int first = b * G;
+            chain_vec t_re[G], t_im[G];
+            static_for<G>([&](auto i) KALVENTO_INLINE_LAMBDA {
+                t_re[i] = load<chain_vec>(g.lanes[stored_point(first + i)][0] + G * v);
+                t_im[i] = load<chain_vec>(g.lanes[stored_point(first + i)][1] + G * v);
+            });
+            transpose(t_re);
+            transpose(t_im);
+            constexpr int offset = 2 * W * (first / W) + first % W;
+            static_for<G>([&](auto c) KALVENTO_INLINE_LAMBDA {
+                if constexpr (G * v + c < 3) {
+                    double* p = round + part * (G * v + c) + offset;
+                    store(p, t_re[c]);
+                    store(p + W, t_im[c]);
+                }
+            });
+        });
+    });
+}
+
+// The next offset of the three chains, into `chunk`.
+KALVENTO_INLINE void pair_step(pair_chains& k, pair_staging& g, double* chunk, ptrdiff_t part)
+{
+    int j = k.made % 8;
+    static_for<PAIR_VECTORS>([&](auto v) KALVENTO_INLINE_LAMBDA {
+        store(g.lanes[j][0] + G * v, k.w[v].re);
+        store(g.lanes[j][1] + G * v, k.w[v].im);
+        twiddle_step(k.w[v], k.s[v], k.beta[v]);
+    });
+    if (++k.made % 8 == 0)
+        pair_flush(g, chunk + 16 * ptrdiff_t{k.made / 8 - 1}, part);
 }
 
 // Two long stages l and l + 1 in one pass, over groups of the 4 points x + k h: stage l's chain
 // runs over the offsets a, stage l + 1's over a and, from its lead, over a + h, each a chunk ahead.
 template <output OUT>
 void chunked_pair(int32_t points, int stage, double* data, int32_t direction,
-                  const lead_chain& lead, double* spare, vec scale)
+                  const lead_chain& lead, double* spare, vec scale, lead_chain* later)
 {
     int32_t h = int32_t{1} << stage;
     ptrdiff_t step = 2 * ptrdiff_t{h};
     // Each buffer: stage l's chunk, then stage l + 1's of the offsets a, then of the offsets a + h.
     constexpr ptrdiff_t PART = 2 * CHUNK;
     double* chunks[2] = {spare, spare + 3 * PART};
-    stage_chain k[3] = {{{1.0, 0.0}, stage_rotation(stage, direction), 0},
-                        {{1.0, 0.0}, lead.r, 0},
-                        {lead.w, lead.r, 0}};
-    auto make = [&](double* buffer) KALVENTO_INLINE_LAMBDA {
-        for (int i = 0; i < 3; ++i)
-            make_entry(k[i], buffer + PART * i);
-    };
-    while (k[0].made < CHUNK)
+    pair_chains k = start_pair_chains(stage_rotation(stage, direction), lead);
+    pair_staging g;
+    auto make = [&](double* buffer) KALVENTO_INLINE_LAMBDA { pair_step(k, g, buffer, PART); };
+    while (k.made < CHUNK)
         make(chunks[0]);
     int32_t groups = points / (4 * h) * (CHUNK / W);
     int32_t per_group = (CHUNK + groups - 1) / groups;
+    lead_chain rest = carried_lead(later);
+    int32_t lead_per_group = lead_steps_per_group(rest, groups * (h / CHUNK));
     for (int32_t c = 0, i = 0; c < h; c += CHUNK, i ^= 1) {
         const double* chunk = chunks[i];
         double* next = chunks[i ^ 1];
-        for (stage_chain& e : k)
-            e.made = c + CHUNK < h ? 0 : CHUNK;
+        k.made = c + CHUNK < h ? 0 : CHUNK;
         for (int32_t b = 0; b < points; b += 4 * h) {
             double* x = data + 2 * (ptrdiff_t{b} + c);
             for (int32_t a = 0; a < CHUNK; a += W) {
-                for (int32_t n = 0; n < per_group && k[0].made < CHUNK; ++n)
+                for (int32_t n = 0; n < per_group && k.made < CHUNK; ++n)
                     make(next);
+                advance_lead(rest, lead_per_group);
                 const double* t[2] = {chunk + 2 * a, chunk + PART + 2 * a};
                 if (c == 0 && a == 0)
                     group<2, true, OUT>(x, step, t, PART, scale, no_ticker{});
@@ -1042,9 +1179,10 @@ void chunked_pair(int32_t points, int stage, double* data, int32_t direction,
                     group<2, false, OUT>(x + 2 * a, step, t, PART, scale, no_ticker{});
             }
         }
-        while (k[0].made < CHUNK)
+        while (k.made < CHUNK)
             make(next);
     }
+    hand_back(later, rest);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1071,8 +1209,11 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
     leads.kept = 0;
     for (int stage = first_pair; stage < log_points; stage += 2)
         leads.chain[leads.count++] = {
-            {1.0, 0.0}, stage_rotation(stage + 1, direction), int32_t{1} << stage};
-    bit_reverse_first_stages(points, log_points, data, t, tw, leads);
+            {1.0, 0.0}, stage_rotation(stage + 1, direction), int32_t{1} << stage, 0};
+    // The first long pass carries on with the longest lead, unless it is the pair that needs it.
+    bool carried = leads.count > 1 || (leads.count == 1 && first_pair > TABLE_STAGES);
+    lead_chain* later = carried ? &leads.chain[leads.count - 1] : nullptr;
+    bit_reverse_first_stages(points, log_points, data, t, tw, leads, carried);
     if (log_points <= TABLE_STAGES) {
         table_stages<LAST>(points, log_points, data, tw, scale);
         return;
@@ -1083,17 +1224,20 @@ void transform(int32_t points, int log_points, double* data, int32_t direction, 
         table_stages<output::blocks>(BLOCK, TABLE_STAGES, data + 2 * ptrdiff_t{b}, tw, scale);
     if (first_pair > TABLE_STAGES) {
         if (first_pair == log_points) {
-            chunked_stage<LAST>(points, TABLE_STAGES, data, direction, spare, scale);
+            chunked_stage<LAST>(points, TABLE_STAGES, data, direction, spare, scale, nullptr);
             return;
         }
-        chunked_stage<output::blocks>(points, TABLE_STAGES, data, direction, spare, scale);
+        chunked_stage<output::blocks>(points, TABLE_STAGES, data, direction, spare, scale, later);
+        later = nullptr;
     }
     for (int p = 0, stage = first_pair; stage < log_points; ++p, stage += 2) {
         if (stage + 2 < log_points)
             chunked_pair<output::blocks>(points, stage, data, direction, leads.chain[p], spare,
-                                         scale);
+                                         scale, later);
         else
-            chunked_pair<LAST>(points, stage, data, direction, leads.chain[p], spare, scale);
+            chunked_pair<LAST>(points, stage, data, direction, leads.chain[p], spare, scale,
+                               nullptr);
+        later = nullptr;
     }
 }
 

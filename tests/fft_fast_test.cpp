@@ -200,15 +200,18 @@ TEST(FftFast, DataOnAnyEightByteBoundary)
 }
 
 // Calls of different sizes and directions, one after the other, each on its own vector: nothing
-// one call leaves behind may reach the next.
+// one call leaves behind may reach the next. The long sizes have one pass of long stages (2^14),
+// or more, where the first one finishes the chain that the last one starts from (2^15, 2^16).
 TEST(FftFast, CallsInAnyOrderAreIndependent)
 {
     struct call {
         std::int32_t points;
         int kind;
     };
-    const call calls[] = {{1024, 0}, {2048, 1}, {64, 2},   {1 << 13, 0}, {1024, 1},
-                          {1024, 2}, {4096, 0}, {2048, 0}, {1 << 13, 2}, {64, 1}};
+    const call calls[] = {{1024, 0},    {2048, 1},    {64, 2},      {1 << 13, 0},
+                          {1024, 1},    {1024, 2},    {4096, 0},    {2048, 0},
+                          {1 << 13, 2}, {64, 1},      {1 << 16, 2}, {1 << 14, 1},
+                          {1 << 15, 0}, {1 << 16, 1}, {1 << 15, 2}, {1 << 14, 0}};
     lagged_rng g = advanced_generator(17);
     std::vector<std::vector<double>> inputs;
     for (const call& c : calls)
