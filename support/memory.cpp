@@ -1,6 +1,7 @@
 #include "support/memory.h"
 
 #include "support/exact_arithmetic.h"
+#include "support/platform.h"
 
 #include <cstdlib>
 
@@ -12,7 +13,10 @@ namespace kalvento {
 
 namespace {
 long allocations_left = -1; // negative: no limit
-}
+
+// Blocks from this size on ask for huge pages: below it the TLB reaches them anyway.
+constexpr std::size_t HUGE_BLOCK_BYTES = std::size_t{4} << 20;
+} // namespace
 
 void* block_alloc(std::size_t bytes) noexcept
 {
@@ -31,7 +35,17 @@ void* block_alloc(std::size_t bytes) noexcept
     // The Windows C library has no aligned_alloc: its aligned blocks need a release of their own.
     return _aligned_malloc(rounded, BLOCK_ALIGNMENT);
 #else
-    return std::aligned_alloc(BLOCK_ALIGNMENT, rounded);
+    if (rounded < HUGE_BLOCK_BYTES)
+        return std::aligned_alloc(BLOCK_ALIGNMENT, rounded);
+    // Large blocks start on a huge page, so that all of them but their last part can have huge
+    // pages.
+    if (rounded > SIZE_MAX - HUGE_PAGE_BYTES)
+        return nullptr;
+    std::size_t whole = (rounded + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    void* block = std::aligned_alloc(HUGE_PAGE_BYTES, whole);
+    if (block != nullptr)
+        advise_huge_pages(block, bytes);
+    return block;
 #endif
 }
 

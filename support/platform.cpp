@@ -13,6 +13,11 @@
 #include <unistd.h>
 #endif
 
+#if defined(__linux__)
+#include <cstdint>
+#include <sys/mman.h>
+#endif
+
 namespace kalvento {
 
 bool is_terminal(std::FILE* stream) noexcept
@@ -179,5 +184,20 @@ int replace_file(const std::string& from, const std::string& to) noexcept
 }
 
 #endif
+
+void advise_huge_pages(void* block, std::size_t bytes) noexcept
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    auto first = reinterpret_cast<std::uintptr_t>(block);
+    std::uintptr_t begin = (first + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
+    std::uintptr_t end = (first + bytes) & ~(HUGE_PAGE_BYTES - 1);
+    // A refusal (no transparent huge pages in this kernel) leaves the small pages.
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 } // namespace kalvento

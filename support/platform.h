@@ -1,6 +1,7 @@
 // What the driver needs from the operating system beyond the C and C++ libraries (threads aside,
-// see thread_platform.h): standard streams, terminals, files and the size of memory. Every
-// platform-specific line of it lives in platform.cpp; elsewhere the code is the same everywhere.
+// see thread_platform.h): standard streams, terminals, files, the size of memory and huge pages.
+// Every platform-specific line of it lives in platform.cpp; elsewhere the code is the same
+// everywhere.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,16 @@ std::size_t terminal_columns(std::FILE* stream) noexcept;
 
 // Physical memory of the machine in bytes, or 0 when the platform cannot tell.
 std::uint64_t physical_memory_bytes() noexcept;
+
+// The size of the huge pages that advise_huge_pages asks for.
+inline constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{1} << 21;
+
+// Asks for huge pages behind the whole HUGE_PAGE_BYTES pages inside [block, block + bytes), where
+// the system backs memory with small pages unless asked (Linux with transparent huge pages set to
+// "madvise"): a kernel striding through a large array then misses the TLB far less. Only whole
+// pages inside the block, so that no page beyond what the block's user touches becomes resident.
+// Elsewhere, or when the system declines, nothing changes.
+void advise_huge_pages(void* block, std::size_t bytes) noexcept;
 
 // Where the directory part of a path ends: the last of these characters.
 #if defined(_WIN32)
