@@ -599,16 +599,23 @@ lead_lanes<NV> start_leads(const lead_chains& leads)
     return l;
 }
 
+// The chains' factors from the lanes, chain i at re[i] and im[i].
+template <int NV>
+KALVENTO_INLINE void store_lead_lanes(const lead_lanes<NV>& l, double* re, double* im)
+{
+    for (int v = 0; v < NV; ++v) {
+        store(re + G * v, l.w[v].re);
+        store(im + G * v, l.w[v].im);
+    }
+}
+
 // Keeps the factors of the chains whose length the steps have reached; returns the next length to
 // watch for. The lanes come by value, so that they can stay in registers between the calls.
 template <int NV>
 __attribute__((noinline)) int32_t keep_leads(const lead_lanes<NV> l, lead_chains& leads)
 {
     alignas(64) double re[NV * G], im[NV * G];
-    for (int v = 0; v < NV; ++v) {
-        store(re + G * v, l.w[v].re);
-        store(im + G * v, l.w[v].im);
-    }
+    store_lead_lanes(l, re, im);
     while (leads.kept < leads.count && leads.chain[leads.kept].length == l.done) {
         leads.chain[leads.kept].w = {re[leads.kept], im[leads.kept]};
         leads.chain[leads.kept].reached = l.done;
@@ -622,10 +629,7 @@ template <int NV>
 __attribute__((noinline)) void leave_leads(const lead_lanes<NV> l, lead_chains& leads)
 {
     alignas(64) double re[NV * G], im[NV * G];
-    for (int v = 0; v < NV; ++v) {
-        store(re + G * v, l.w[v].re);
-        store(im + G * v, l.w[v].im);
-    }
+    store_lead_lanes(l, re, im);
     for (int i = leads.kept; i < leads.count; ++i) {
         leads.chain[i].w = {re[i], im[i]};
         leads.chain[i].reached = l.done;
