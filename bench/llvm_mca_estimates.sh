@@ -187,7 +187,7 @@ call_estimate() {
   (cd "$source_dir" && "$cxx" -std=c++20 -O3 -ffp-contract=off -I. -DKALVENTO_FAST_NS=neon \
     -DKALVENTO_UNIT="$1" -ffunction-sections -static -Wl,--gc-sections -o "$unit" \
     "$blocks/marked.s" bench/mca_unit_of_work.cpp support/lagged_rng.cpp support/row_matrix.cpp \
-    support/memory.cpp support/failure.cpp "${plain_sources[@]}")
+    support/memory.cpp support/platform.cpp support/failure.cpp "${plain_sources[@]}")
   block_runs "$blocks" "$unit" >"$blocks/runs"
   # Blocks of a function that ran equally often one after the other, with none between them that
   # ran at all, are the parts of one path (a loop's body split by its rare exits): they are
